@@ -1,0 +1,75 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "common/atomic_file.h"
+
+namespace mvx {
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void Refused(const std::string& path) {
+  throw std::runtime_error("Unable to write to " + path);
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  std::string temp = path + ".tmp-XXXXXX";
+  Fd fd(::mkstemp(temp.data()));
+  if (fd.get() < 0) Refused(path);
+  bool ok = ::fchmod(fd.get(), 0644) == 0;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd.get()) == 0;
+  ok = fd.Close() && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    Refused(path);
+  }
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  bytes.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace mvx

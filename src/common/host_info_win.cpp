@@ -1,0 +1,100 @@
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <vector>
+
+#include "common/host_info.h"
+
+namespace mvx {
+namespace {
+
+// Starts and releases the sockets library around one resolution.
+class WinsockSession {
+ public:
+  WinsockSession() : ok_(WSAStartup(MAKEWORD(1, 1), &data_) == 0) {}
+  ~WinsockSession() {
+    if (ok_) WSACleanup();
+  }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  WSADATA data_{};
+  bool ok_;
+};
+
+}  // namespace
+
+std::string ResolveHostAddress(std::string_view host) {
+  WinsockSession session;
+  if (!session.ok()) return std::string(kSocketsStartError);
+  const std::string name(host);
+  in_addr literal{};
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_pton(AF_INET, name.c_str(), &literal) == 1) {
+    inet_ntop(AF_INET, &literal, text, sizeof text);
+    return text;
+  }
+  if (name.empty()) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
+  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+  freeaddrinfo(found);
+  return text;
+}
+
+std::string ReadComputerName() {
+  char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof buffer;
+  if (!GetComputerNameA(buffer, &size)) return {};
+  std::string name(buffer, size);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+std::string ReadFileVersion() {
+  char path[MAX_PATH + 1] = {};
+  if (GetModuleFileNameA(nullptr, path, MAX_PATH) == 0) return "0.0.0.0";
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) return "0.0.0.0";
+  std::vector<char> data(size);
+  if (!GetFileVersionInfoA(path, 0, size, data.data())) return "0.0.0.0";
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
+      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+    return "0.0.0.0";
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+std::uint64_t GetFreeDiskBytes(std::string_view path) {
+  ULARGE_INTEGER available{}, total{}, totalFree{};
+  const std::string root(path);
+  if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &totalFree)) return 0;
+  return totalFree.QuadPart;
+}
+
+std::string ExecutableDir() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0) return ".\\";
+  std::string full(path, n);
+  return full.substr(0, full.find_last_of("\\/") + 1);
+}
+
+std::string_view PathSeparator() { return "\\"; }
+
+std::string NativePath(std::string_view path) { return std::string(path); }
+
+}  // namespace mvx

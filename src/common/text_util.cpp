@@ -1,0 +1,175 @@
+#include "common/text_util.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/ansi_codec.h"
+
+namespace mvx {
+namespace {
+
+bool IsFormSafe(unsigned char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '!':
+    case '$':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '-':
+    case '.':
+    case '@':
+    case '_':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsRegularIdentifier(std::string_view name) {
+  if (name.empty() || name.size() > 128) return false;
+  const auto first = static_cast<unsigned char>(name.front());
+  const bool letterStart = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z') ||
+                           first == '_' || first == '@' || first == '#' || first >= 0x80;
+  if (!letterStart) return false;
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '@' || c == '#' || c == '$' || c >= 0x80;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string EncodeFormValue(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == 0) break;
+    if (IsFormSafe(c)) {
+      out.push_back(ch);
+    } else if (c == ' ') {
+      out.push_back('+');
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
+std::string SqlLiteral(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  out += "' ";
+  return out;
+}
+
+std::string SqlLiteral(const char* text) { return SqlLiteral(std::string_view(text)); }
+std::string SqlLiteral(long long number) { return std::to_string(number) + " "; }
+std::string SqlLiteral(int number) { return std::to_string(number) + " "; }
+std::string SqlLiteral(bool value) { return value ? "-1 " : "0 "; }
+std::string SqlLiteral(std::nullptr_t) { return {}; }
+
+std::string SqlLiteral(double number) {
+  if (!std::isfinite(number)) return {};
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.15g", number);
+  return std::string(buffer) + " ";
+}
+
+std::string SqlIdentifier(std::string_view name) {
+  if (IsRegularIdentifier(name)) return std::string(name);
+  std::string out = "[";
+  for (char c : name) {
+    out.push_back(c);
+    if (c == ']') out.push_back(']');
+  }
+  out.push_back(']');
+  return out;
+}
+
+std::string TrimControls(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::string TrimBlanks(std::string_view text) {
+  std::size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return {};
+  std::size_t end = text.find_last_not_of(' ');
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && UpperAscii(a) == UpperAscii(b);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool ParseInt(std::string_view text, int& out) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  std::size_t end = text.size();
+  while (end > i && text[end - 1] == ' ') --end;
+  bool negative = false;
+  if (i < end && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i >= end) return false;
+  long long value = 0;
+  for (; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+    if (value > 2147483648LL) return false;
+  }
+  if (negative) value = -value;
+  if (value > 2147483647LL) return false;
+  out = static_cast<int>(value);
+  return true;
+}
+
+std::string CutToAnsiBytes(std::string_view utf8, std::size_t maxAnsiBytes) {
+  if (ToAnsi(utf8).size() <= maxAnsiBytes) return std::string(utf8);
+  std::string out;
+  std::size_t used = 0;
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 1;
+    if (i + length > utf8.size()) length = utf8.size() - i;
+    const std::string_view character = utf8.substr(i, length);
+    const std::size_t cost = ToAnsi(character).size();
+    if (used + cost > maxAnsiBytes) break;
+    out.append(character);
+    used += cost;
+    i += length;
+  }
+  return out;
+}
+
+}  // namespace mvx

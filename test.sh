@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: default build, sanitizer build,
+# Windows cross build (compile and link), and a short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/packages.sh
+scripts/ensure_packages.sh "${MVX_BUILD_PACKAGES[@]}" "${MVX_TEST_PACKAGES[@]}"
+jobs="$(nproc)"
+fuzz_seconds="${MVX_FUZZ_SECONDS:-20}"
+
+echo "== default build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== sanitizer build and tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== windows cross build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+
+echo "== fuzz targets (${fuzz_seconds}s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+for target in build-fuzz/bin/*_fuzz; do
+  [ -x "$target" ] || continue
+  corpus="$(mktemp -d)"
+  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 "$corpus" >"$corpus.log" 2>&1 \
+    || { tail -n 40 "$corpus.log"; echo "fuzz target $target failed"; exit 1; }
+  echo "$(basename "$target"): $(grep -o 'Done [0-9]* runs' "$corpus.log" | tail -n1)"
+  rm -rf "$corpus" "$corpus.log"
+done
+echo "== all tests passed"

@@ -1,0 +1,89 @@
+#include "common/text_util.h"
+
+#include <gtest/gtest.h>
+
+namespace mvx {
+namespace {
+
+TEST(TextUtil, EncodeFormValue) {
+  struct Case {
+    std::string input;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"ER", "ER"},
+      {"007", "007"},
+      {" ", "+"},
+      {"a+b", "a%2Bb"},
+      {"100%", "100%25"},
+      {"", ""},
+      {"\n~", "%0A%7E"},
+      {"\xB0", "%B0"},
+      {std::string("ab\0cd", 5), "ab"},
+      {"!$'()*-.@_", "!$'()*-.@_"},
+      {"\xB1\xDD", "%B1%DD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EncodeFormValue(c.input), c.expected) << c.input;
+}
+
+TEST(TextUtil, SqlLiteral) {
+  EXPECT_EQ(SqlLiteral("abc"), "'abc' ");
+  EXPECT_EQ(SqlLiteral("T0245"), "'T0245' ");
+  EXPECT_EQ(SqlLiteral(""), "'' ");
+  EXPECT_EQ(SqlLiteral("it's"), "'it''s' ");  // quotes are doubled so the statement holds
+  EXPECT_EQ(SqlLiteral(5), "5 ");
+  EXPECT_EQ(SqlLiteral(true), "-1 ");
+  EXPECT_EQ(SqlLiteral(2.5), "2.5 ");
+  EXPECT_EQ(SqlLiteral(nullptr), "");
+}
+
+TEST(TextUtil, SqlIdentifier) {
+  EXPECT_EQ(SqlIdentifier("TremoLandix"), "TremoLandix");
+  EXPECT_EQ(SqlIdentifier("_db2"), "_db2");
+  EXPECT_EQ(SqlIdentifier("my db"), "[my db]");
+  EXPECT_EQ(SqlIdentifier("a]b"), "[a]]b]");
+  EXPECT_EQ(SqlIdentifier("2024db"), "[2024db]");
+  EXPECT_EQ(SqlIdentifier("x;drop"), "[x;drop]");
+}
+
+TEST(TextUtil, TrimAndCase) {
+  EXPECT_EQ(TrimControls(" \t\r\nabc \x01"), "abc");
+  EXPECT_EQ(TrimBlanks("  a b  "), "a b");
+  EXPECT_EQ(UpperAscii("Brivellon 금"), "BRIVELLON 금");
+  EXPECT_TRUE(EqualsNoCase("tremolandix", "TREMOLANDIX"));
+  EXPECT_FALSE(EqualsNoCase("tremolandix2", "TREMOLANDIX"));
+}
+
+TEST(TextUtil, ParseInt) {
+  struct Case {
+    std::string text;
+    bool ok;
+    int value;
+  };
+  const Case cases[] = {{"1800", true, 1800},
+                        {"-5", true, -5},
+                        {" 42 ", true, 42},
+                        {"", false, 0},
+                        {"12a", false, 0},
+                        {"99999999999", false, 0},
+                        {"-2147483648", true, -2147483647 - 1},
+                        {"2147483648", false, 0}};
+  for (const Case& c : cases) {
+    int value = 0;
+    EXPECT_EQ(ParseInt(c.text, value), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
+  }
+}
+
+TEST(TextUtil, CutToAnsiBytesKeepsWholeCharacters) {
+  EXPECT_EQ(CutToAnsiBytes("abc", 50), "abc");
+  EXPECT_EQ(CutToAnsiBytes("가나다", 5), "가나");  // two bytes each in CP949
+  EXPECT_EQ(CutToAnsiBytes("a가나", 4), "a가");
+  const std::string longMessage = "Old File DeleteD:\\Data_Backup\\TremoLandix(20240101).ful";
+  EXPECT_EQ(CutToAnsiBytes(longMessage, 50), longMessage.substr(0, 50));
+}
+
+}  // namespace
+}  // namespace mvx
