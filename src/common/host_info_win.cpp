@@ -1,6 +1,8 @@
-#include <windows.h>
+// winsock2.h must come before windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <vector>
 

@@ -1,0 +1,42 @@
+#include "db/database.h"
+
+#include <exception>
+
+#include "common/text_log.h"
+
+namespace mvx {
+namespace {
+
+constexpr std::string_view kConnectFailed = "Database 접속실패!!!";
+
+}  // namespace
+
+Database::Database(SqlConnection& connection, const Settings& settings, TextLog& textLog)
+    : connection_(connection), settings_(settings), textLog_(textLog) {}
+
+bool Database::ConnectDatabase() {
+  if (connection_.IsOpen()) return true;
+  try {
+    ConnectionParams params;
+    params.hostName = settings_.serverName.empty() ? "(Local)" : settings_.serverName;
+    params.database = settings_.connectionDatabase;
+    params.userName = settings_.login;
+    params.password = settings_.password;
+    params.portOverride = portOverride_;
+    connection_.SetParams(std::move(params));
+    connection_.Open();
+    return true;
+  } catch (...) {
+    // Falls through to the failure report below.
+  }
+  try {
+    textLog_.WriteFileLog(kConnectFailed);
+  } catch (...) {
+    // A log that cannot be written must not turn a failed connection into a crash.
+  }
+  return false;
+}
+
+void Database::DisconnectDatabase() noexcept { connection_.Close(); }
+
+}  // namespace mvx

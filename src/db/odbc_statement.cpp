@@ -1,0 +1,247 @@
+#include "db/odbc_statement.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace mvx {
+namespace {
+
+// Bounds for results that nothing the service reads comes near; hostile or
+// runaway results end as a failed statement instead of exhausting memory.
+constexpr int kMaxResults = 100000;
+constexpr int kMaxErrorsInARow = 100;
+constexpr SQLSMALLINT kMaxColumns = 4096;
+constexpr std::size_t kMaxRows = 10'000'000;
+constexpr std::size_t kMaxCellUnits = 8 * 1024 * 1024;
+
+class StatementDrain {
+ public:
+  StatementDrain(SQLHSTMT statement, StatementRun& run) : statement_(statement), run_(run) {}
+
+  // Diagnostics of the last call: errors fail the statement, the rest are
+  // messages. FreeTDS reports its own failures (a connection that broke off,
+  // for one) under the informational state 01000 with its client error
+  // numbers; a call that failed with nothing but those fails on them.
+  void Collect(SQLRETURN rc) {
+    if (rc == SQL_INVALID_HANDLE) {
+      Fail("invalid statement handle");
+      return;
+    }
+    bool serverError = false;
+    std::vector<DiagRecord> clientErrors;
+    for (DiagRecord& record : ReadDiagnostics(SQL_HANDLE_STMT, statement_)) {
+      if (IsConnectionLost(record)) run_.connectionLost = true;
+      if (IsErrorRecord(record)) {
+        serverError = true;
+        run_.errors.push_back(std::move(record));
+      } else if (rc == SQL_ERROR && IsDriverClientError(record)) {
+        clientErrors.push_back(std::move(record));
+      } else {
+        run_.messages.push_back(std::move(record.message));
+      }
+    }
+    if (serverError) run_.failed = true;
+    if (rc != SQL_ERROR) return;
+    run_.failed = true;
+    if (serverError) {
+      for (DiagRecord& record : clientErrors) run_.messages.push_back(std::move(record.message));
+    } else if (!clientErrors.empty()) {
+      for (DiagRecord& record : clientErrors) run_.errors.push_back(std::move(record));
+    } else {
+      run_.errors.push_back({"HY000", 0, "statement failed"});
+    }
+  }
+
+  void Fail(std::string message) {
+    run_.failed = true;
+    run_.errors.push_back({"HY000", 0, std::move(message)});
+  }
+
+  // One result: rows (read or skipped) or a row count.
+  void TakeResult(bool collectRows) {
+    SQLSMALLINT columns = 0;
+    const SQLRETURN rc = SQLNumResultCols(statement_, &columns);
+    if (!SQL_SUCCEEDED(rc)) {
+      Collect(rc);
+      return;
+    }
+    if (columns <= 0) {
+      SQLLEN count = -1;
+      if (SQL_SUCCEEDED(SQLRowCount(statement_, &count)) && count >= 0 && run_.rowCount < 0) {
+        run_.rowCount = static_cast<long long>(count);
+      }
+      return;
+    }
+    // Only the first result set is kept; SQLMoreResults discards the rows of the others.
+    if (!collectRows || run_.hasResultSet) return;
+    if (columns > kMaxColumns) {
+      Fail("result has too many columns");
+      return;
+    }
+    run_.hasResultSet = true;
+    if (!DescribeColumns(columns)) return;
+    ReadRows(columns);
+  }
+
+ private:
+  bool DescribeColumns(SQLSMALLINT columns) {
+    for (SQLSMALLINT i = 1; i <= columns; ++i) {
+      std::vector<SQLWCHAR> name(256);
+      SQLSMALLINT length = 0;
+      SQLSMALLINT type = 0;
+      SQLULEN size = 0;
+      SQLSMALLINT digits = 0;
+      SQLSMALLINT nullable = 0;
+      SQLRETURN rc = SQLDescribeColW(statement_, static_cast<SQLUSMALLINT>(i), name.data(),
+                                     static_cast<SQLSMALLINT>(name.size()), &length, &type, &size,
+                                     &digits, &nullable);
+      if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(name.size())) {
+        name.assign(static_cast<std::size_t>(length) + 1, 0);
+        rc = SQLDescribeColW(statement_, static_cast<SQLUSMALLINT>(i), name.data(),
+                             static_cast<SQLSMALLINT>(name.size()), &length, &type, &size, &digits,
+                             &nullable);
+      }
+      if (!SQL_SUCCEEDED(rc)) {
+        Collect(rc);
+        return false;
+      }
+      const std::size_t used =
+          length < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(length), name.size() - 1);
+      run_.columns.push_back(FromSqlWide(name.data(), used));
+    }
+    return true;
+  }
+
+  void ReadRows(SQLSMALLINT columns) {
+    for (std::size_t count = 0;; ++count) {
+      if (count >= kMaxRows) {
+        Fail("result has too many rows");
+        return;
+      }
+      const SQLRETURN rc = SQLFetch(statement_);
+      if (rc == SQL_NO_DATA) return;
+      if (!SQL_SUCCEEDED(rc)) {
+        Collect(rc);
+        return;
+      }
+      if (rc == SQL_SUCCESS_WITH_INFO) Collect(rc);
+      SqlRow row;
+      row.reserve(static_cast<std::size_t>(columns));
+      for (SQLSMALLINT i = 1; i <= columns; ++i) {
+        std::optional<std::string> cell;
+        if (!ReadCell(static_cast<SQLUSMALLINT>(i), cell)) return;
+        row.push_back(std::move(cell));
+      }
+      run_.rows.push_back(std::move(row));
+    }
+  }
+
+  // Every column is read as UTF-16 text, in pieces when it is long.
+  bool ReadCell(SQLUSMALLINT column, std::optional<std::string>& cell) {
+    std::array<SQLWCHAR, 2048> buffer{};
+    constexpr SQLLEN kBufferBytes = static_cast<SQLLEN>(sizeof(buffer));
+    constexpr std::size_t kPieceUnits = buffer.size() - 1;
+    std::vector<SQLWCHAR> text;
+    for (;;) {
+      SQLLEN indicator = 0;
+      const SQLRETURN rc =
+          SQLGetData(statement_, column, SQL_C_WCHAR, buffer.data(), kBufferBytes, &indicator);
+      if (rc == SQL_NO_DATA) break;  // the previous piece was the last
+      if (!SQL_SUCCEEDED(rc)) {
+        Collect(rc);
+        return false;
+      }
+      if (indicator == SQL_NULL_DATA) {
+        cell.reset();
+        return true;
+      }
+      const bool truncated = indicator == SQL_NO_TOTAL || indicator >= kBufferBytes - 1;
+      const std::size_t units =
+          truncated ? kPieceUnits
+                    : std::min<std::size_t>(static_cast<std::size_t>(indicator) / 2, kPieceUnits);
+      text.insert(text.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(units));
+      if (text.size() > kMaxCellUnits) {
+        Fail("result value too large");
+        return false;
+      }
+      if (rc == SQL_SUCCESS || !truncated) break;
+    }
+    cell = FromSqlWide(text.data(), text.size());
+    return true;
+  }
+
+  SQLHSTMT statement_;
+  StatementRun& run_;
+};
+
+// After an error the driver manager may consider the statement finished and
+// answer a function-sequence error: that means "no more results".
+bool OnlySequenceError(SQLHSTMT statement) {
+  const std::vector<DiagRecord> records = ReadDiagnostics(SQL_HANDLE_STMT, statement);
+  if (records.empty()) return false;
+  for (const DiagRecord& record : records) {
+    if (record.sqlState != "HY010") return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string StatementRun::ErrorText() const {
+  std::string text;
+  for (const DiagRecord& record : errors) {
+    if (record.message.empty()) continue;
+    if (!text.empty()) text.push_back('\n');
+    text.append(record.message);
+  }
+  return text.empty() ? std::string("statement failed") : text;
+}
+
+int StatementRun::ErrorNumber() const {
+  for (const DiagRecord& record : errors) {
+    if (record.nativeError != 0) return static_cast<int>(record.nativeError);
+  }
+  return 0;
+}
+
+StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows) {
+  StatementRun run;
+  OdbcHandle statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection);
+  if (!statement) {
+    run.failed = true;
+    for (DiagRecord& record : ReadDiagnostics(SQL_HANDLE_DBC, connection)) {
+      if (IsConnectionLost(record)) run.connectionLost = true;
+      run.errors.push_back(std::move(record));
+    }
+    if (run.errors.empty()) run.errors.push_back({"HY001", 0, "no statement handle"});
+    return run;
+  }
+  StatementDrain drain(statement.get(), run);
+  std::vector<SQLWCHAR> text = ToSqlWide(sql);
+  SQLRETURN rc =
+      SQLExecDirectW(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size() - 1));
+  // SQL_NO_DATA from the execution is a statement with no rows and no count.
+  int errorsInARow = 0;
+  for (int results = 0; results < kMaxResults; ++results) {
+    if (rc == SQL_INVALID_HANDLE) {
+      drain.Collect(rc);
+      return run;
+    }
+    if (rc != SQL_NO_DATA) drain.Collect(rc);
+    if (SQL_SUCCEEDED(rc)) drain.TakeResult(collectRows);
+    if (run.connectionLost) return run;
+    errorsInARow = rc == SQL_ERROR ? errorsInARow + 1 : 0;
+    if (errorsInARow >= kMaxErrorsInARow) return run;
+    rc = SQLMoreResults(statement.get());
+    if (rc == SQL_NO_DATA) {
+      drain.Collect(rc);
+      return run;
+    }
+    if (rc == SQL_ERROR && run.failed && OnlySequenceError(statement.get())) return run;
+  }
+  if (!run.connectionLost) run.failed = true;
+  return run;
+}
+
+}  // namespace mvx

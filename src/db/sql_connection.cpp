@@ -1,0 +1,191 @@
+#include "db/sql_connection.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include "common/text_util.h"
+#include "db/connection_string.h"
+#include "db/driver_choice.h"
+#include "db/odbc_handle.h"
+#include "db/odbc_platform.h"
+#include "db/odbc_statement.h"
+
+namespace mvx {
+namespace {
+
+constexpr const char* kDriverVariable = "MVX_ODBC_DRIVER";
+
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback) {
+  const std::vector<DiagRecord> records = ReadDiagnostics(type, handle);
+  for (const DiagRecord& record : records) {
+    if (IsErrorRecord(record) && !record.message.empty()) {
+      throw SqlError(record.message, static_cast<int>(record.nativeError));
+    }
+  }
+  for (const DiagRecord& record : records) {
+    if (!record.message.empty())
+      throw SqlError(record.message, static_cast<int>(record.nativeError));
+  }
+  throw SqlError(fallback);
+}
+
+// The driver follows the server's database changes (also those made by a
+// "use" inside a longer batch); nullopt when it cannot say.
+std::optional<std::string> ReadCurrentCatalog(SQLHDBC connection) {
+  std::vector<SQLWCHAR> buffer(260);
+  SQLINTEGER length = 0;
+  auto bytes = [&] { return static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR)); };
+  SQLRETURN rc =
+      SQLGetConnectAttrW(connection, SQL_ATTR_CURRENT_CATALOG, buffer.data(), bytes(), &length);
+  if (rc == SQL_SUCCESS_WITH_INFO && length >= bytes() - 1 && length < 65536) {
+    buffer.assign(static_cast<std::size_t>(length) / sizeof(SQLWCHAR) + 1, 0);
+    rc = SQLGetConnectAttrW(connection, SQL_ATTR_CURRENT_CATALOG, buffer.data(), bytes(), &length);
+  }
+  if (!SQL_SUCCEEDED(rc) || length < 0) return std::nullopt;
+  const std::size_t units =
+      std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), buffer.size() - 1);
+  return FromSqlWide(buffer.data(), units);
+}
+
+bool ConnectionDead(SQLHDBC connection) {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  const SQLRETURN rc =
+      SQLGetConnectAttrW(connection, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr);
+  return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
+}
+
+bool IsSqlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The database a plain "use <name>" batch switches to; nullopt for anything else.
+std::optional<std::string> UseTarget(std::string_view sql) {
+  std::size_t begin = 0;
+  std::size_t end = sql.size();
+  while (begin < end && IsSqlSpace(sql[begin])) ++begin;
+  while (end > begin && (IsSqlSpace(sql[end - 1]) || sql[end - 1] == ';')) --end;
+  const std::string_view text = sql.substr(begin, end - begin);
+  if (text.size() < 5 || !EqualsNoCase(text.substr(0, 3), "use") || !IsSqlSpace(text[3])) {
+    return std::nullopt;
+  }
+  std::string_view name = text.substr(4);
+  while (!name.empty() && IsSqlSpace(name.front())) name.remove_prefix(1);
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
+    std::string out;
+    const std::string_view inner = name.substr(1, name.size() - 2);
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+      out.push_back(inner[i]);
+      if (inner[i] == ']' && i + 1 < inner.size() && inner[i + 1] == ']') ++i;
+    }
+    return out;
+  }
+  for (char c : name) {
+    if (IsSqlSpace(c) || c == ';') return std::nullopt;
+  }
+  if (name.empty()) return std::nullopt;
+  return std::string(name);
+}
+
+}  // namespace
+
+struct SqlConnection::Impl {
+  OdbcHandle environment;
+  OdbcHandle connection;  // connected while it exists
+  std::optional<OdbcDriver> driver;
+};
+
+SqlConnection::SqlConnection() : impl_(std::make_unique<Impl>()) {}
+
+SqlConnection::~SqlConnection() { Close(); }
+
+void SqlConnection::SetParams(ConnectionParams params) { params_ = std::move(params); }
+
+bool SqlConnection::IsOpen() const { return static_cast<bool>(impl_->connection); }
+
+void SqlConnection::Open() {
+  if (IsOpen()) return;
+  Impl& impl = *impl_;
+  if (!impl.environment) {
+    OdbcHandle environment = OdbcHandle::Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    if (!environment) throw SqlError("the ODBC driver manager is not available");
+    const SQLRETURN rc =
+        SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)), 0);
+    if (!SQL_SUCCEEDED(rc)) {
+      ThrowDiagnostics(SQL_HANDLE_ENV, environment.get(), "ODBC 3 behaviour not available");
+    }
+    impl.environment = std::move(environment);
+  }
+  if (!impl.driver) {
+    const char* forced = std::getenv(kDriverVariable);
+    impl.driver = ChooseDriver(ListInstalledDrivers(impl.environment.get()), forced ? forced : "");
+    if (!impl.driver) {
+      const std::string fallback = FallbackDriverName();
+      if (fallback.empty()) throw SqlError("no SQL Server ODBC driver is installed");
+      impl.driver = ClassifyDriver(fallback);
+    }
+  }
+
+  OdbcHandle connection = OdbcHandle::Allocate(SQL_HANDLE_DBC, impl.environment.get());
+  if (!connection) {
+    ThrowDiagnostics(SQL_HANDLE_ENV, impl.environment.get(), "no ODBC connection handle");
+  }
+  // BACKUP refuses to run inside a transaction: every statement commits by itself.
+  SQLSetConnectAttrW(connection.get(), SQL_ATTR_AUTOCOMMIT,
+                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)),
+                     SQL_IS_UINTEGER);
+  SQLSetConnectAttrW(connection.get(), SQL_ATTR_TXN_ISOLATION,
+                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_READ_COMMITTED)),
+                     SQL_IS_UINTEGER);
+  const std::vector<SQLWCHAR> text =
+      ToSqlWide(BuildConnectionString(*impl.driver, params_, LocalServerHost(impl.driver->kind)));
+  std::vector<SQLWCHAR> completed(1024);
+  SQLSMALLINT completedLength = 0;
+  const SQLRETURN rc = SQLDriverConnectW(
+      connection.get(), nullptr, const_cast<SQLWCHAR*>(text.data()), SQL_NTS, completed.data(),
+      static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, connection.get(), "cannot connect");
+
+  impl.connection = std::move(connection);
+  const std::optional<std::string> catalog = ReadCurrentCatalog(impl.connection.get());
+  connectionDatabase_ = catalog && !catalog->empty() ? *catalog : params_.database;
+  currentDatabase_ = connectionDatabase_;
+}
+
+void SqlConnection::Close() noexcept {
+  if (impl_->connection) {
+    SQLHDBC handle = impl_->connection.get();
+    // A transaction left open (a batch that began one) blocks the disconnect
+    // and with it the freeing of the handle: roll it back and try again.
+    if (!SQL_SUCCEEDED(SQLDisconnect(handle))) {
+      SQLEndTran(SQL_HANDLE_DBC, handle, SQL_ROLLBACK);
+      SQLDisconnect(handle);
+    }
+    impl_->connection.reset();
+  }
+  currentDatabase_.clear();
+  connectionDatabase_.clear();
+}
+
+StatementRun SqlConnection::Run(std::string_view sql, bool collectRows) {
+  Open();
+  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows);
+  if (run.connectionLost || (run.failed && ConnectionDead(impl_->connection.get()))) {
+    Close();
+    return run;
+  }
+  TrackCurrentDatabase(sql, !run.failed);
+  return run;
+}
+
+void SqlConnection::TrackCurrentDatabase(std::string_view sql, bool succeeded) {
+  if (const auto catalog = ReadCurrentCatalog(impl_->connection.get());
+      catalog && !catalog->empty()) {
+    currentDatabase_ = *catalog;
+    return;
+  }
+  if (!succeeded) return;
+  if (auto target = UseTarget(sql)) currentDatabase_ = std::move(*target);
+}
+
+}  // namespace mvx

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mvx {
+
+// An error of the driver or the server; the message is the server's (UTF-8).
+class SqlError : public std::runtime_error {
+ public:
+  SqlError(const std::string& message, int nativeError = 0)
+      : std::runtime_error(message), nativeError_(nativeError) {}
+  // SQL Server's error number (208: unknown object, 911: unknown database,
+  // 18456: login refused); 0 when the driver itself failed.
+  int nativeError() const { return nativeError_; }
+
+ private:
+  int nativeError_;
+};
+
+// The four values set at every connection attempt.
+struct ConnectionParams {
+  std::string hostName;
+  std::string database;
+  std::string userName;
+  std::string password;
+  // Tests point the connection at a loopback port; 0 means the server name decides.
+  int portOverride = 0;
+};
+
+struct StatementRun;
+class SqlQuery;
+
+// The one connection (SQLCon). Query objects bound to it open it implicitly
+// with the parameters last set. Its current database is shared by them all.
+class SqlConnection {
+ public:
+  SqlConnection();
+  ~SqlConnection();
+  SqlConnection(const SqlConnection&) = delete;
+  SqlConnection& operator=(const SqlConnection&) = delete;
+
+  void SetParams(ConnectionParams params);
+  const ConnectionParams& Params() const { return params_; }
+
+  // Throws SqlError when no driver is installed, or the server can't be
+  // reached or refuses the login. A no-op when open.
+  void Open();
+  // Releases the connection; a no-op when closed. Rows already read by query
+  // objects stay readable (they are held in memory).
+  void Close() noexcept;
+  bool IsOpen() const;
+  // The connection database right after opening; changed by any "use", as
+  // the server reports it. Empty while closed.
+  const std::string& CurrentDatabase() const { return currentDatabase_; }
+  // The database the connection was opened in. Empty while closed.
+  const std::string& ConnectionDatabase() const { return connectionDatabase_; }
+
+ private:
+  friend class SqlQuery;
+  struct Impl;
+  // Runs one batch, opening the connection first when it is closed. A link
+  // lost on the way closes the connection, so the next statement reopens it.
+  StatementRun Run(std::string_view sql, bool collectRows);
+  void TrackCurrentDatabase(std::string_view sql, bool succeeded);
+
+  ConnectionParams params_;
+  std::string currentDatabase_;
+  std::string connectionDatabase_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A query object: one statement at a time on the shared connection. Opening
+// reads the whole result into memory and finishes the statement, so the next
+// query object may run at once.
+class SqlQuery {
+ public:
+  explicit SqlQuery(SqlConnection& connection) : connection_(connection) {}
+
+  void Close() noexcept;
+  // Runs a statement that returns rows; the first row becomes current.
+  // Throws SqlError when the statement fails or returns no result set.
+  void Open(std::string_view sql);
+  // Runs a statement without rows; the rows affected as the driver reports
+  // them (-1 when it gives no count). Throws SqlError on any error, also one
+  // reported after progress messages.
+  long long Execute(std::string_view sql);
+
+  bool IsOpen() const { return open_; }
+  bool Eof() const;  // no (more) rows
+  void Next();
+  // Column names compare without regard to case.
+  bool HasField(std::string_view name) const;
+  // Column of the current row by position (0 is the first) or by name, as
+  // text (NULL reads as empty) or integer (NULL and non-numbers read as 0).
+  // Past the last row every column reads as NULL. Throws SqlError when the
+  // query is not open or has no such column.
+  std::string FieldText(int index) const;
+  std::string FieldText(std::string_view name) const;
+  long long FieldInt(int index) const;
+  long long FieldInt(std::string_view name) const;
+  bool FieldIsNull(int index) const;
+
+  // Informational messages of the last statement (progress of a BACKUP).
+  const std::vector<std::string>& Messages() const { return messages_; }
+
+ private:
+  int ColumnIndex(std::string_view name) const;
+  const std::optional<std::string>& Cell(int index) const;
+
+  SqlConnection& connection_;
+  std::vector<std::string> columns_;
+  std::vector<std::vector<std::optional<std::string>>> rows_;
+  std::size_t current_ = 0;
+  bool open_ = false;
+  std::vector<std::string> messages_;
+};
+
+}  // namespace mvx

@@ -1,0 +1,264 @@
+#include "db/sql_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "db/query_helpers.h"
+#include "db_test_support.h"
+
+namespace mvx::dbtest {
+namespace {
+
+using sql::SqlColumn;
+using sql::SqlReply;
+using std::chrono::seconds;
+using Type = SqlColumn::Type;
+
+class SqlConnectionTest : public DbTest {};
+
+TEST_F(SqlConnectionTest, ReadsRowsByPositionAndNameWithKoreanTextAndNulls) {
+  const std::string longText(3000, 'x');  // longer than one read from the driver
+  server.addRule("^select C001, C051",
+                 Rows({{"C001", Type::Int}, {"C051", Type::Text}, {"C052", Type::BigInt}},
+                      {{"3", "KeyPart 정리 시작(TremoLandix)", "9000000000"},
+                       {std::nullopt, std::nullopt, std::nullopt},
+                       {"-7", "한" + longText + "끝", "0"}}));
+  ASSERT_TRUE(database.ConnectDatabase());
+  SqlQuery query(connection);
+  OpenQuery(query, "select C001, C051, C052 from T0500");
+
+  EXPECT_TRUE(query.HasField("c051"));
+  EXPECT_FALSE(query.HasField("C099"));
+  EXPECT_EQ(query.FieldInt(0), 3);
+  EXPECT_EQ(query.FieldText("C051"), "KeyPart 정리 시작(TremoLandix)");
+  EXPECT_EQ(query.FieldInt("C052"), 9000000000LL);
+  query.Next();
+  EXPECT_TRUE(query.FieldIsNull(1));
+  EXPECT_EQ(query.FieldText(1), "");
+  EXPECT_EQ(query.FieldInt("C001"), 0);
+  query.Next();
+  EXPECT_EQ(query.FieldInt(0), -7);
+  EXPECT_EQ(query.FieldText(1), "한" + longText + "끝");
+  query.Next();
+  EXPECT_TRUE(query.Eof());
+  // Past the last row the columns read as NULL; a missing column still raises.
+  EXPECT_EQ(query.FieldText("C051"), "");
+  EXPECT_THROW(query.FieldText("C099"), SqlError);
+  EXPECT_THROW(query.FieldInt(3), SqlError);
+  query.Close();
+  EXPECT_TRUE(query.Eof());
+  EXPECT_THROW(query.FieldText(0), SqlError);
+}
+
+TEST_F(SqlConnectionTest, StatementErrorsPassOnFromOpenAndAreAbsorbedByExecute) {
+  server.addRule("T0246", Error(208, "개체 이름 'T0246'이(가) 잘못되었습니다."));
+  server.addRule("^update T0500", [] {
+    SqlReply reply;
+    reply.rowCount = 1;
+    return reply;
+  }());
+  ASSERT_TRUE(database.ConnectDatabase());
+  SqlQuery query(connection);
+
+  try {
+    OpenQuery(query, "select C005 from T0246");
+    FAIL() << "no error";
+  } catch (const SqlError& error) {
+    EXPECT_EQ(error.nativeError(), 208);
+    EXPECT_EQ(std::string(error.what()), "개체 이름 'T0246'이(가) 잘못되었습니다.");
+  }
+  EXPECT_EQ(ExecuteStatement(query, "insert into T0246 values (1)"), -1);
+  const StatementOutcome outcome = RunStatement(query, "insert into T0246 values (1)");
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_EQ(outcome.nativeError, 208);
+  EXPECT_EQ(outcome.error, "개체 이름 'T0246'이(가) 잘못되었습니다.");
+  // The same query object goes on working; a statement without rows does not open.
+  EXPECT_EQ(ExecuteStatement(query, "update T0500 set C001 = '1'"), 1);
+  EXPECT_EQ(ExecuteStatement(query, "create index X on T0500 (C001)"), -1);
+  EXPECT_TRUE(RunStatement(query, "create index X on T0500 (C001)").succeeded);
+  EXPECT_THROW(OpenQuery(query, "update T0500 set C001 = '1'"), SqlError);
+  EXPECT_TRUE(connection.IsOpen());
+}
+
+TEST_F(SqlConnectionTest, ExecuteOnAnOpenQueryClosesItsResultFirst) {
+  server.addRule("^select", Count(4));
+  ASSERT_TRUE(database.ConnectDatabase());
+  SqlQuery query(connection);
+  OpenQuery(query, "select count(*) from T0245");
+  EXPECT_EQ(query.FieldInt(0), 4);
+  EXPECT_EQ(ExecuteStatement(query, "delete from T0245"), -1);
+  EXPECT_FALSE(query.IsOpen());
+  EXPECT_TRUE(query.Eof());
+}
+
+// A BACKUP reports progress first and its error only at the end; both
+// must be read before the statement is judged.
+TEST_F(SqlConnectionTest, ErrorAfterProgressMessagesFailsWhileProgressAloneSucceeds) {
+  for (const bool fails : {true, false}) {
+    SCOPED_TRACE(fails ? "failing backup" : "successful backup");
+    server.clearRules();
+    server.clearRecords();
+    SqlReply reply;
+    for (int percent : {10, 50, 100}) {
+      reply.infos.push_back({3211, std::to_string(percent) + " percent processed.", 0});
+    }
+    if (fails) {
+      reply.infos.push_back({4035, "Processed 328 pages for database 'TremoLandix'.", 0});
+      reply.error = sql::SqlMessage{3013, "BACKUP DATABASE is terminating abnormally.", 16};
+    } else {
+      reply.infos.push_back({3014, "BACKUP DATABASE successfully processed 330 pages.", 0});
+    }
+    // The messages arrive apart, as a real backup sends them.
+    reply.infoInterval = std::chrono::milliseconds(20);
+    server.addRule("^BACKUP DATABASE", reply);
+    ASSERT_TRUE(database.ConnectDatabase());
+    SqlQuery query(connection);
+
+    const StatementOutcome outcome =
+        RunStatement(query, "BACKUP DATABASE TremoLandix TO DISK = N'D:\\Data_Backup\\x.ful' ");
+    EXPECT_EQ(outcome.succeeded, !fails);
+    EXPECT_EQ(outcome.nativeError, fails ? 3013 : 0);
+    EXPECT_EQ(query.Messages().size(), 4U);
+    EXPECT_EQ(query.Messages().front(), "10 percent processed.");
+    // Every message was consumed: the backup was never cancelled.
+    EXPECT_EQ(server.attentions(), 0);
+    EXPECT_EQ(ExecuteStatement(query, "use master"), -1);
+    EXPECT_EQ(server.batches().back().database, "TremoLandix");
+    database.DisconnectDatabase();
+  }
+}
+
+TEST_F(SqlConnectionTest, UseChangesTheDatabaseOfEveryQueryObjectUntilReopened) {
+  ASSERT_TRUE(database.ConnectDatabase());
+  EXPECT_EQ(connection.CurrentDatabase(), "TremoLandix");
+  SqlQuery serviceQuery(connection);
+  SqlQuery linkQuery(connection);
+
+  ExecuteStatement(serviceQuery, "use master");
+  EXPECT_EQ(connection.CurrentDatabase(), "master");
+  EXPECT_EQ(connection.ConnectionDatabase(), "TremoLandix");
+  ExecuteStatement(linkQuery, "select 1");
+  EXPECT_EQ(server.batches().back().database, "master");
+
+  // A failed "use" leaves the database as it was.
+  server.setDatabases({"TremoLandix"});
+  EXPECT_EQ(ExecuteStatement(serviceQuery, "use NoSuchDb"), -1);
+  EXPECT_EQ(connection.CurrentDatabase(), "master");
+
+  database.DisconnectDatabase();
+  EXPECT_EQ(connection.CurrentDatabase(), "");
+  // Implicit opening with the parameters last set, back in the connection database.
+  ExecuteStatement(linkQuery, "select 2");
+  EXPECT_TRUE(connection.IsOpen());
+  EXPECT_EQ(server.batches().back().database, "TremoLandix");
+  EXPECT_EQ(connection.CurrentDatabase(), "TremoLandix");
+  EXPECT_EQ(server.logins().size(), 2U);
+}
+
+TEST_F(SqlConnectionTest, ConnectKeepsAnOpenConnectionAndImplicitOpenUsesTheLastParameters) {
+  ASSERT_TRUE(database.ConnectDatabase());
+  settings.login = "someone_else";
+  EXPECT_TRUE(database.ConnectDatabase());
+  EXPECT_EQ(server.logins().size(), 1U);
+
+  database.DisconnectDatabase();
+  database.DisconnectDatabase();  // closing a closed connection does nothing
+  SqlQuery query(connection);
+  ExecuteStatement(query, "select 1");
+  ASSERT_EQ(server.logins().size(), 2U);
+  EXPECT_EQ(server.logins()[1].user, "quendr");
+  EXPECT_EQ(server.logins()[1].password, "secret");
+  EXPECT_EQ(server.logins()[1].database, "TremoLandix");
+
+  database.DisconnectDatabase();
+  ASSERT_TRUE(database.ConnectDatabase());
+  EXPECT_EQ(server.logins().back().user, "someone_else");
+}
+
+TEST_F(SqlConnectionTest, FailedConnectionsReturnFalseReleaseEverythingAndRecover) {
+  struct Case {
+    const char* name;
+    void (*breakIt)(sql::ScriptedSqlServer&, Settings&);
+    void (*fixIt)(sql::ScriptedSqlServer&, Settings&);
+  };
+  const std::vector<Case> cases = {
+      {"login refused", [](auto& s, auto&) { s.refuseLogins(true); },
+       [](auto& s, auto&) { s.refuseLogins(false); }},
+      {"unknown database",
+       [](auto& s, auto& settings) {
+         s.setDatabases({"TremoLandix"});
+         settings.connectionDatabase = "Brivellon";
+       },
+       [](auto&, auto& settings) { settings.connectionDatabase = "TremoLandix"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.breakIt(server, settings);
+    EXPECT_FALSE(database.ConnectDatabase());
+    EXPECT_FALSE(connection.IsOpen());
+    SqlQuery query(connection);
+    EXPECT_THROW(OpenQuery(query, "select 1"), SqlError);
+    EXPECT_EQ(ExecuteStatement(query, "select 1"), -1);
+    EXPECT_TRUE(server.waitForActiveConnections(0, seconds(10)));
+    c.fixIt(server, settings);
+    EXPECT_TRUE(database.ConnectDatabase());
+    database.DisconnectDatabase();
+  }
+}
+
+TEST_F(SqlConnectionTest, ServerDownGivesFalseAndOneTextLogEntry) {
+  std::uint16_t deadPort = 0;
+  {
+    sql::ScriptedSqlServer gone;
+    deadPort = gone.port();
+  }
+  database.SetPortOverride(deadPort);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(database.ConnectDatabase());
+  EXPECT_EQ(FileLogMessages(), std::vector<std::string>{"Database 접속실패!!!"});
+
+  // A refused login is one attempt per call, never a chain of them.
+  database.SetPortOverride(server.port());
+  server.refuseLogins(true);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(database.ConnectDatabase());
+  EXPECT_EQ(server.logins().size(), 3U);
+  EXPECT_EQ(FileLogMessages().size(), 1U);
+}
+
+TEST_F(SqlConnectionTest, ConnectionDroppedMidStatementFailsAndTheNextStatementReconnects) {
+  SqlReply drop;
+  drop.infos.push_back({3211, "10 percent processed.", 0});
+  drop.dropConnection = true;
+  server.addRule("^BACKUP", drop, 1);
+  ASSERT_TRUE(database.ConnectDatabase());
+  SqlQuery query(connection);
+  ExecuteStatement(query, "use master");
+
+  const StatementOutcome outcome = RunStatement(query, "BACKUP DATABASE TremoLandix TO DISK = 'x'");
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_FALSE(outcome.error.empty());
+  EXPECT_FALSE(connection.IsOpen());
+  EXPECT_TRUE(server.waitForActiveConnections(0, seconds(10)));
+
+  server.addRule("^select", Count(1));
+  OpenQuery(query, "select count(*) from T0245");
+  EXPECT_EQ(query.FieldInt(0), 1);
+  EXPECT_EQ(server.logins().size(), 2U);
+  EXPECT_EQ(server.batches().back().database, "TremoLandix");
+  EXPECT_EQ(server.activeConnections(), 1);
+}
+
+TEST_F(SqlConnectionTest, DestroyingAnOpenConnectionLogsOff) {
+  {
+    SqlConnection other;
+    other.SetParams({"(local)", "TremoLandix", "quendr", "secret", server.port()});
+    other.Open();
+    EXPECT_EQ(other.CurrentDatabase(), "TremoLandix");
+    EXPECT_EQ(server.activeConnections(), 1);
+  }
+  EXPECT_TRUE(server.waitForActiveConnections(0, seconds(10)));
+}
+
+}  // namespace
+}  // namespace mvx::dbtest
