@@ -1,0 +1,20 @@
+#include "vendorlink/tcp_socket.h"
+
+#include <utility>
+
+namespace mvx {
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoSocket)) {}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kNoSocket);
+  }
+  return *this;
+}
+
+}  // namespace mvx

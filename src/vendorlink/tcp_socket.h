@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mvx {
+
+// The platform's socket handle held as an integer (a file descriptor on POSIX,
+// a SOCKET on Windows); -1 is no socket on both.
+using NativeSocket = std::intptr_t;
+inline constexpr NativeSocket kNoSocket = -1;
+
+enum class WaitResult { kReady, kTimeout, kError };
+
+// One IPv4 TCP connection. Every wait takes an explicit limit; the handle is
+// closed by the destructor on every path.
+class TcpSocket {
+ public:
+  TcpSocket() = default;
+  // Takes ownership of an already connected handle (a listener's accept).
+  explicit TcpSocket(NativeSocket handle) : handle_(handle) {}
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // Connects to a dotted IPv4 address or a host name. On failure the socket
+  // stays closed and `error` says why.
+  bool Connect(std::string_view host, std::uint16_t port, int timeoutMs, std::string& error);
+  // Sends every byte; each wait for room in the send buffer is bounded by timeoutMs.
+  bool SendAll(std::string_view bytes, int timeoutMs, std::string& error);
+  WaitResult WaitReadable(int timeoutMs);
+  // Bytes read (> 0), 0 when the peer closed, -1 on an error.
+  long long Recv(char* buffer, std::size_t size);
+  void Close() noexcept;
+
+  bool IsOpen() const { return handle_ != kNoSocket; }
+  NativeSocket Handle() const { return handle_; }
+
+ private:
+  NativeSocket handle_ = kNoSocket;
+};
+
+// Starts the platform's sockets library once per process (Winsock); true on
+// POSIX. Everything that opens a socket calls it first.
+bool StartSocketLibrary();
+
+}  // namespace mvx

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "vendorlink/icmp_echo.h"
+#include "vendorlink/pinger.h"
+
+namespace mvx {
+namespace {
+
+TEST(IcmpEcho, RequestAndReplyMatching) {
+  const std::string request = BuildEchoRequest(0x1234, 7);
+  ASSERT_EQ(request.size(), 8u + 56u);
+  EXPECT_EQ(InternetChecksum(request), 0) << "checksum must verify";
+  EXPECT_EQ(request.substr(8), EchoPayload());
+
+  std::string reply = request;
+  reply[0] = 0;  // echo reply
+  std::string withIp = std::string("\x45") + std::string(19, '\0') + reply;
+  EXPECT_TRUE(IsEchoReply(reply, false, true, 0x1234, 7));
+  EXPECT_TRUE(IsEchoReply(withIp, true, true, 0x1234, 7));
+  EXPECT_FALSE(IsEchoReply(reply, false, true, 0x1235, 7));
+  EXPECT_TRUE(IsEchoReply(reply, false, false, 0x1235, 7));
+  EXPECT_FALSE(IsEchoReply(reply, false, true, 0x1234, 8));
+  EXPECT_FALSE(IsEchoReply(request, false, true, 0x1234, 7));  // our own request
+  EXPECT_FALSE(IsEchoReply(reply.substr(0, 20), false, true, 0x1234, 7));
+  EXPECT_FALSE(IsEchoReply(std::string("\x4f", 1), true, true, 0x1234, 7));
+}
+
+// Real ICMP to loopback; the whole 127.0.0.0/8 answers on Linux.
+TEST(IcmpPinger, LoopbackAddressesAnswer) {
+  std::unique_ptr<IcmpPinger> pinger;
+  try {
+    pinger = std::make_unique<IcmpPinger>(3000);
+  } catch (const std::runtime_error& e) {
+    GTEST_SKIP() << "no ICMP socket here: " << e.what();
+  }
+  RecordProperty("method", pinger->Method());
+  for (const char* host : {"127.0.0.1", "127.0.0.5"}) {
+    PingResult result = pinger->Ping(host);
+    EXPECT_TRUE(result.answered) << host;
+    EXPECT_EQ(result.address, host);
+  }
+  PingResult named = pinger->Ping("localhost");
+  EXPECT_TRUE(named.answered);
+  EXPECT_EQ(named.address, "127.0.0.1");
+  EXPECT_FALSE(pinger->Ping("").answered);
+}
+
+}  // namespace
+}  // namespace mvx
