@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
 scripts/ensure_packages.sh "${MVX_BUILD_PACKAGES[@]}"
+scripts/ensure_odbc_driver.sh
 cmake --preset default >/dev/null
 cmake --build --preset default -j"$(nproc)"
 if [ -x build/bin/MvxRazuRarevi ]; then

@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
 scripts/ensure_packages.sh "${MVX_BUILD_PACKAGES[@]}" "${MVX_TEST_PACKAGES[@]}"
+scripts/ensure_odbc_driver.sh
 jobs="$(nproc)"
 fuzz_seconds="${MVX_FUZZ_SECONDS:-20}"
 

@@ -1,0 +1,52 @@
+#include <exception>
+#include <string>
+
+#include "backup/backup_engine.h"
+#include "backup/backup_statements.h"
+#include "db/query_helpers.h"
+
+namespace mvx {
+namespace {
+
+constexpr std::string_view kFullDone = "Full Backup 완료";
+constexpr std::string_view kFullFailed = "Full Backup Fail!!!";
+constexpr std::string_view kFullDoneCode = "012";
+constexpr std::string_view kFullFailedCode = "002";
+
+}  // namespace
+
+void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_view fileName) {
+  SqlQuery& query = sqlQuery_;
+
+  // Judged by the statement's own error: a BACKUP may report it only after
+  // its progress messages, and its row count says nothing either way.
+  if (!RunStatement(query, FullBackupStatement(database, fileName)).succeeded) {
+    RecordOutcome(database, kFullFailed, kFullFailedCode);
+    return;
+  }
+
+  // The log shrink acts on the current database's log, so it runs only when
+  // the switch to this database really happened.
+  if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
+    ExecuteStatement(query, RecoverySimpleStatement(database));
+    std::string logFile;
+    try {
+      OpenQuery(query, kLogFileQuery);
+      logFile = query.FieldText(0);
+      query.Close();
+    } catch (const std::exception&) {
+      query.Close();
+      // Never leave the database in the simple recovery model: its log
+      // backups would break until the next full backup.
+      ExecuteStatement(query, RecoveryFullStatement(database));
+      RecordOutcome(database, kFullFailed, kFullFailedCode);
+      return;
+    }
+    ExecuteStatement(query, ShrinkFileStatement(logFile));
+    ExecuteStatement(query, RecoveryFullStatement(database));
+  }
+  ExecuteStatement(query, kUseMaster);
+  RecordOutcome(database, kFullDone, kFullDoneCode);
+}
+
+}  // namespace mvx

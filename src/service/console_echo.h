@@ -1,0 +1,23 @@
+#pragma once
+
+#include <mutex>
+#include <ostream>
+#include <string_view>
+
+#include "common/clock.h"
+
+namespace mvx {
+
+// Writes one line per recorded message, with the time, to a stream (console mode).
+class ConsoleEcho {
+ public:
+  ConsoleEcho(std::ostream& out, const Clock& clock) : out_(out), clock_(clock) {}
+  void Line(std::string_view kind, std::string_view database, std::string_view message);
+
+ private:
+  std::mutex mutex_;
+  std::ostream& out_;
+  const Clock& clock_;
+};
+
+}  // namespace mvx

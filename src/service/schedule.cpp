@@ -1,0 +1,65 @@
+#include "service/schedule.h"
+
+#include <algorithm>
+
+#include "common/date_text.h"
+
+namespace mvx {
+
+template <std::size_t N>
+bool BackupDue(std::string_view type, const std::array<std::string, N>& days, std::string_view time,
+               std::string_view dayOfMonth, std::string_view weekday, std::string_view nowTime) {
+  // Times are compared as texts, so "9:00" is never reached: hours need two digits.
+  const bool timeReached = nowTime >= time;
+  auto listed = [&](std::string_view day) {
+    return std::find(days.begin(), days.end(), day) != days.end();
+  };
+  if (type == "1") return listed(dayOfMonth) && timeReached;
+  if (type == "2") return listed(weekday) && timeReached;
+  if (type == "3") return timeReached;
+  return false;
+}
+
+template bool BackupDue<3>(std::string_view, const std::array<std::string, 3>&, std::string_view,
+                           std::string_view, std::string_view, std::string_view);
+template bool BackupDue<6>(std::string_view, const std::array<std::string, 6>&, std::string_view,
+                           std::string_view, std::string_view, std::string_view);
+
+void EvaluateSchedule(const Settings& settings, const Clock& clock, ScheduleActions& actions) {
+  if (settings.dbPath.empty()) {
+    actions.WriteServiceLog("", "DB Path 지정안되어 있슴");
+    actions.SendReport("2", "", "008");
+  }
+  if (settings.bkPath.empty()) return;
+  if (std::all_of(settings.databases.begin(), settings.databases.end(),
+                  [](const std::string& name) { return name.empty(); })) {
+    return;
+  }
+
+  // Two readings: at 23:59:59.999 they may fall on different days; the date
+  // of the first and the time of the second are used.
+  const LocalDateTime first = clock.Now();
+  const LocalDateTime second = clock.Now();
+  const std::string today = FormatDate(first);
+  const std::string nowTime = FormatTimeOfDay(second);
+  const std::string dayOfMonth = today.substr(8, 2);
+  const std::string weekday = KoreanWeekday(first.weekday);
+
+  actions.ClearOldLogEntries(today);
+  if (actions.StopRequested()) return;
+  if (BackupDue(settings.fullType, settings.fullDays, settings.fullTime, dayOfMonth, weekday,
+                nowTime)) {
+    actions.RunFullBackups(today);
+  }
+  if (actions.StopRequested()) return;
+  if (BackupDue(settings.incType, settings.incDays, settings.incTime, dayOfMonth, weekday,
+                nowTime)) {
+    actions.RunDifferentialBackups(today);
+  }
+  for (const std::string& database : settings.databases) {
+    if (actions.StopRequested()) return;
+    actions.RemoveOldBackups(today, database);
+  }
+}
+
+}  // namespace mvx

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/clock.h"
+#include "config/settings.h"
+
+namespace mvx {
+
+// What a schedule evaluation may ask for; the service module carries them out.
+class ScheduleActions {
+ public:
+  virtual ~ScheduleActions() = default;
+  virtual void WriteServiceLog(std::string_view database, std::string_view message) = 0;
+  virtual void SendReport(std::string_view kind, std::string_view database,
+                          std::string_view eventCode) = 0;
+  virtual void ClearOldLogEntries(std::string_view today) = 0;
+  virtual void RunFullBackups(std::string_view today) = 0;
+  virtual void RunDifferentialBackups(std::string_view today) = 0;
+  // The cleanup of one evaluation: called for slots 1 to 6 in order, empty ones included.
+  virtual void RemoveOldBackups(std::string_view today, std::string_view database) = 0;
+  // A stop asks the evaluation to end at its next safe point.
+  virtual bool StopRequested() const = 0;
+};
+
+// True when the day matches one of the configured days for the backup rule
+// ("1" day of month, "2" Korean weekday, "3" every day) and now is not before the time.
+template <std::size_t N>
+bool BackupDue(std::string_view type, const std::array<std::string, N>& days, std::string_view time,
+               std::string_view dayOfMonth, std::string_view weekday, std::string_view nowTime);
+
+// Decides from the clock and the settings what is due this tick and asks for it.
+void EvaluateSchedule(const Settings& settings, const Clock& clock, ScheduleActions& actions);
+
+}  // namespace mvx

@@ -1,0 +1,83 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "common/atomic_file.h"
+#include "service/event_log.h"
+#include "service/service_installer.h"
+
+namespace mvx {
+namespace {
+
+std::string UnitPath(const InstallTarget& target) {
+  const std::string dir = target.unitDir.empty() ? "/etc/systemd/system" : target.unitDir;
+  return dir + "/" + std::string(kServiceName) + ".service";
+}
+
+std::string UnitText(const std::string& executablePath) {
+  return "[Unit]\n"
+         "Description=" +
+         std::string(kDisplayName) +
+         "\n"
+         "After=network-online.target\n"
+         "Wants=network-online.target\n"
+         "\n"
+         "[Service]\n"
+         "Type=notify\n"
+         "ExecStart=\"" +
+         executablePath +
+         "\"\n"
+         "User=root\n"
+         "Restart=on-failure\n"
+         "TimeoutStopSec=infinity\n"
+         "\n"
+         "[Install]\n"
+         "WantedBy=multi-user.target\n";
+}
+
+// Runs systemctl with the arguments when it exists; its outcome does not decide the install.
+void Systemctl(const char* verb, const char* unit) {
+  const char* candidates[] = {"/usr/bin/systemctl", "/bin/systemctl"};
+  for (const char* path : candidates) {
+    if (access(path, X_OK) != 0) continue;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl(path, "systemctl", "--quiet", verb, unit, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (pid > 0) {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+InstallOutcome InstallService(const InstallTarget& target) {
+  try {
+    WriteFileAtomically(UnitPath(target), UnitText(target.executablePath));
+  } catch (const std::exception& e) {
+    return {false, e.what()};
+  }
+  if (target.useSystemctl) {
+    Systemctl("daemon-reload", nullptr);
+    Systemctl("enable", (std::string(kServiceName) + ".service").c_str());
+  }
+  return {true, {}};
+}
+
+InstallOutcome UninstallService(const InstallTarget& target) {
+  const std::string path = UnitPath(target);
+  if (target.useSystemctl) Systemctl("disable", (std::string(kServiceName) + ".service").c_str());
+  if (unlink(path.c_str()) != 0) return {false, std::strerror(errno)};
+  if (target.useSystemctl) Systemctl("daemon-reload", nullptr);
+  return {true, {}};
+}
+
+}  // namespace mvx

@@ -1,0 +1,60 @@
+#include <windows.h>
+
+#include <memory>
+
+#include "service/event_log.h"
+#include "service/service_installer.h"
+#include "service/win_error_text.h"
+
+namespace mvx {
+namespace {
+
+struct ScHandleCloser {
+  void operator()(SC_HANDLE h) const {
+    if (h != nullptr) CloseServiceHandle(h);
+  }
+};
+using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ScHandleCloser>;
+
+InstallOutcome Failure() { return {false, WinErrorText(GetLastError())}; }
+
+}  // namespace
+
+std::string WinErrorText(unsigned long code) {
+  char* buffer = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  std::string text = n > 0 && buffer != nullptr ? std::string(buffer, n) : std::to_string(code);
+  if (buffer != nullptr) LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+InstallOutcome InstallService(const InstallTarget& target) {
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return Failure();
+  const std::string name(kServiceName);
+  const std::string display(kDisplayName);
+  const std::string path = "\"" + target.executablePath + "\"";
+  ScHandle service(CreateServiceA(manager.get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                  SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+                                  nullptr, nullptr));
+  if (!service) return Failure();
+  return {true, {}};
+}
+
+InstallOutcome UninstallService(const InstallTarget&) {
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return Failure();
+  const std::string name(kServiceName);
+  ScHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+  if (!service) return Failure();
+  if (!DeleteService(service.get())) return Failure();
+  return {true, {}};
+}
+
+}  // namespace mvx

@@ -1,0 +1,197 @@
+#include "service/tf_mvx_backup_main.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "backup/backup_engine.h"
+#include "common/date_text.h"
+#include "common/host_info.h"
+#include "common/text_util.h"
+#include "db/query_helpers.h"
+#include "service/schedule.h"
+
+namespace mvx {
+namespace {
+
+constexpr int kTimerIntFloor = 500;
+constexpr int kTimerIntFallback = 1000;
+
+std::unique_ptr<TdMFunc> CreateLinkModule(const Clock& clock, TextLog& log,
+                                          const ServiceOptions& options) {
+  if (options.pinger != nullptr) {
+    return std::make_unique<TdMFunc>(clock, log, options.endpoints, *options.pinger);
+  }
+  return std::make_unique<TdMFunc>(clock, log, options.endpoints);
+}
+
+}  // namespace
+
+// Reports go to the link module while it exists; after a stop freed it, they are dropped.
+class TfMvxBackupMain::Reports final : public ReportSink {
+ public:
+  explicit Reports(TfMvxBackupMain& module) : module_(module) {}
+  void SendReport(std::string_view kind, std::string_view installationId, std::string_view database,
+                  std::string_view eventCode, std::string_view computerName) override {
+    if (module_.dMFunc_) {
+      module_.dMFunc_->SendReport(kind, installationId, database, eventCode, computerName);
+    }
+  }
+
+ private:
+  TfMvxBackupMain& module_;
+};
+
+// What the schedule asks for, carried out with the module's collaborators.
+class TfMvxBackupMain::Schedule final : public ScheduleActions {
+ public:
+  explicit Schedule(TfMvxBackupMain& module)
+      : module_(module), cleanup_(module.backups_->BeginCleanupRound()) {}
+
+  void WriteServiceLog(std::string_view database, std::string_view message) override {
+    module_.serviceTables_.WriteServiceLog(database, message);
+  }
+  void SendReport(std::string_view kind, std::string_view database,
+                  std::string_view eventCode) override {
+    module_.reports_->SendReport(kind, module_.installationId_, database, eventCode,
+                                 module_.computerName_);
+  }
+  void ClearOldLogEntries(std::string_view today) override {
+    module_.textLog_.ClearOldLogEntries(today);
+  }
+  void RunFullBackups(std::string_view today) override { module_.backups_->RunFullBackups(today); }
+  void RunDifferentialBackups(std::string_view today) override {
+    module_.backups_->RunDifferentialBackups(today);
+  }
+  void RemoveOldBackups(std::string_view today, std::string_view database) override {
+    cleanup_.RemoveOldBackups(today, database);
+  }
+  bool StopRequested() const override { return module_.stopRequested_; }
+
+ private:
+  TfMvxBackupMain& module_;
+  CleanupRound cleanup_;
+};
+
+TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, ServiceOptions options)
+    : clock_(clock),
+      eventLog_(eventLog),
+      options_(std::move(options)),
+      exeDir_(options_.exeDir),
+      textLog_(options_.exeDir, clock),
+      database_(sqlCon_, settings_, textLog_),
+      serviceTables_(database_),
+      dMFunc_(CreateLinkModule(clock, textLog_, options_)),
+      reports_(std::make_unique<Reports>(*this)),
+      backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
+                                              *reports_, installationId_, computerName_,
+                                              stopRequested_)),
+      timer1_([this] { Timer1Timer(); }) {
+  database_.SetPortOverride(options_.databasePort);
+}
+
+TfMvxBackupMain::~TfMvxBackupMain() {
+  timer1_.Close();
+  stopRequested_ = true;
+  timer1_.WaitIdle();
+}
+
+bool TfMvxBackupMain::ServiceStart() {
+  timer1_.Close();
+  stopRequested_ = false;
+  textLog_.ClearLastFileLogText();
+  exeDir_ = options_.exeDir;
+  serviceVersion_ = ReadFileVersion();
+  ClearSettings(settings_);
+  LoadSettings(settings_, IniPath());
+  startupPrepared_ = false;
+
+  installationId_.clear();
+  computerName_ = ReadComputerName();
+  if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_);
+  RefreshLink();
+  PrepareStartup();
+
+  serviceTables_.EnsureServiceTables();
+  serviceTables_.WriteServiceVersion(serviceVersion_);
+  serviceTables_.PurgeServiceLog();
+  if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
+  timer1_.Open();
+  timer1_.Arm(options_.firstTickDelay);
+  serviceTables_.WriteServiceLog("", "RazuRarevi Start");
+  return true;
+}
+
+bool TfMvxBackupMain::ServiceStop() {
+  timer1_.Close();
+  stopRequested_ = true;
+  timer1_.WaitIdle(std::chrono::milliseconds(1000), options_.stopPending);
+  serviceTables_.WriteServiceLog("", "RazuRarevi Stop");
+  dMFunc_.reset();
+  return true;
+}
+
+void TfMvxBackupMain::RefreshLink() {
+  dMFunc_->SetTransportMode(serviceTables_.ReadTransportMode());
+  dMFunc_->CheckLink();
+}
+
+void TfMvxBackupMain::PrepareStartup() {
+  if (!database_.ConnectDatabase()) return;
+  OpenQuery(sqlQuery_, "select count(*) from master.dbo.sysdatabases where name = '" +
+                           std::string("Brivellon") + "' ");
+  const bool exists = sqlQuery_.FieldInt(0) > 0;
+  sqlQuery_.Close();
+
+  if (exists) {
+    auto& slots = settings_.databases;
+    const bool listed = std::any_of(slots.begin(), slots.end(), [](const std::string& slot) {
+      return UpperAscii(slot) == "BRIVELLON";
+    });
+    if (!listed) {
+      const auto empty = std::find(slots.begin(), slots.end(), std::string());
+      if (empty != slots.end()) *empty = "Brivellon";
+      WriteDbServerSection(settings_, IniPath());
+    }
+  }
+
+  OpenQuery(sqlQuery_, "select C001 from " + SqlIdentifier(settings_.databases[0]) +
+                           ".dbo.T0101 where (C000 = '**' or C000 = '*') ");
+  if (!sqlQuery_.Eof()) installationId_ = sqlQuery_.FieldText("C001");
+  sqlQuery_.Close();
+
+  database_.DisconnectDatabase();
+  startupPrepared_ = true;
+}
+
+void TfMvxBackupMain::RegularWork() {
+  textLog_.ResetLogFileByAge();
+  try {
+    // The on-demand key-part check and the companion check join here with their own issues.
+    if (!startupPrepared_) PrepareStartup();
+    if (startupPrepared_ && !stopRequested_) {
+      Schedule schedule(*this);
+      EvaluateSchedule(settings_, clock_, schedule);
+    }
+  } catch (...) {
+    // A failure ends this tick's work silently; the next tick starts afresh.
+  }
+}
+
+void TfMvxBackupMain::Timer1Timer() {
+  timer1_.Disarm();
+  std::string refreshFailure;
+  try {
+    RefreshLink();
+    if (!settings_.serverName.empty() && !settings_.login.empty() && !settings_.password.empty()) {
+      RegularWork();
+    }
+  } catch (const std::exception& e) {
+    refreshFailure = e.what();
+  } catch (...) {
+    refreshFailure = "unknown error";
+  }
+  timer1_.Arm(options_.timerUnit * settings_.timerInt);
+  if (!refreshFailure.empty()) eventLog_.Error("MvxRazuRarevi", refreshFailure);
+}
+
+}  // namespace mvx

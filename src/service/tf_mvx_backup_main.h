@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/clock.h"
+#include "common/report_sink.h"
+#include "common/text_log.h"
+#include "config/settings.h"
+#include "db/database.h"
+#include "db/service_tables.h"
+#include "db/sql_connection.h"
+#include "service/event_log.h"
+#include "service/timer.h"
+#include "vendorlink/link_endpoints.h"
+#include "vendorlink/link_module.h"
+
+namespace mvx {
+
+class BackupEngine;
+
+// Where the module runs and how fast its timer goes; tests shrink the waits
+// and point the links at loopback servers.
+struct ServiceOptions {
+  std::string exeDir;  // with its trailing separator
+  std::chrono::milliseconds firstTickDelay{3000};
+  std::chrono::milliseconds timerUnit{1000};  // the length of one TimerInt second
+  int databasePort = 0;                       // 0: the server name decides
+  LinkEndpoints endpoints = DefaultLinkEndpoints();
+  Pinger* pinger = nullptr;  // null: the system's ICMP echo
+  // Called about every second while a stop waits for a running tick.
+  std::function<void()> stopPending;
+};
+
+// The service module: owns the settings, the run-time state, the database
+// connection and its query objects, the link module and Timer1.
+class TfMvxBackupMain {
+ public:
+  TfMvxBackupMain(const Clock& clock, EventLog& eventLog, ServiceOptions options);
+  ~TfMvxBackupMain();
+  TfMvxBackupMain(const TfMvxBackupMain&) = delete;
+  TfMvxBackupMain& operator=(const TfMvxBackupMain&) = delete;
+
+  // Answers started; an exception that leaves it ends the start.
+  bool ServiceStart();
+  // Disables the timer, lets a running tick end at its next safe point and
+  // waits for it, then writes "RazuRarevi Stop" and frees the link module.
+  bool ServiceStop();
+  bool ServicePause() { return true; }
+  bool ServiceContinue() { return true; }
+
+  // One tick of Timer1 (normally run by the timer's thread).
+  void Timer1Timer();
+  // Startup preparation: the Brivellon check and the installation identifier.
+  void PrepareStartup();
+
+  const Settings& settings() const { return settings_; }
+  const std::string& ExeDir() const { return exeDir_; }
+  const std::string& ServiceVersion() const { return serviceVersion_; }
+  const std::string& InstallationId() const { return installationId_; }
+  const std::string& ComputerName() const { return computerName_; }
+  bool StartupPrepared() const { return startupPrepared_; }
+  TdMFunc* dMFunc() { return dMFunc_.get(); }
+  TextLog& textLog() { return textLog_; }
+  ServiceTables& serviceTables() { return serviceTables_; }
+  Timer1& timer1() { return timer1_; }
+
+ private:
+  class Reports;
+  class Schedule;
+  void RefreshLink();
+  void RegularWork();
+  std::string IniPath() const { return exeDir_ + "RazuRarevi.ini"; }
+
+  const Clock& clock_;
+  EventLog& eventLog_;
+  ServiceOptions options_;
+
+  Settings settings_;
+  std::string exeDir_;
+  std::string serviceVersion_;
+  std::string installationId_;
+  std::string computerName_;
+  bool startupPrepared_ = false;
+  std::atomic<bool> stopRequested_{false};
+
+  TextLog textLog_;
+  SqlConnection sqlCon_;
+  SqlQuery sqlQuery_{sqlCon_};
+  SqlQuery openQ_{sqlCon_};
+  SqlQuery workQ_{sqlCon_};
+  Database database_;
+  ServiceTables serviceTables_;
+  std::unique_ptr<TdMFunc> dMFunc_;
+  std::unique_ptr<Reports> reports_;
+  std::unique_ptr<BackupEngine> backups_;
+  // Last, so its thread ends before anything a tick uses goes away.
+  Timer1 timer1_;
+};
+
+}  // namespace mvx

@@ -1,0 +1,197 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+#include "backup/backup_file_name.h"
+#include "backup_test_support.h"
+#include "common/text_util.h"
+
+namespace mvx::backuptest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
+
+class BackupCleanupTest : public BackupTest {
+ protected:
+  std::string Deleted(const std::string& name) const {
+    return "Old File Delete" + BackupFolder() + "\\" + name;
+  }
+  // The deletion messages as (database slot order, pattern order) blocks;
+  // inside a block the order is the folder's own.
+  std::vector<std::pair<std::string, std::vector<std::string>>> Blocks() const {
+    std::vector<std::pair<std::string, std::vector<std::string>>> blocks;
+    const std::string prefix = Deleted("");
+    for (const LoggedMessage& m : logged) {
+      EXPECT_EQ(m.database, "");
+      EXPECT_EQ(m.message.rfind(prefix, 0), 0u) << m.message;
+      const std::string name = m.message.substr(prefix.size());
+      const std::string key = UpperAscii(name.substr(0, name.find('('))) + "/" +
+                              std::to_string(BackupExtensionIndex(name));
+      if (blocks.empty() || blocks.back().first != key) blocks.push_back({key, {}});
+      blocks.back().second.push_back(name);
+    }
+    return blocks;
+  }
+};
+
+TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
+  struct Case {
+    std::string name;
+    bool deleted;
+  };
+  const std::vector<Case> cases = {
+      {"TremoLandix(20240213).ful", true},   // the day before the cut-off of "4"
+      {"TremoLandix(20240214).ful", false},  // the cut-off day itself stays
+      {"TremoLandix(20240315).ful", false},
+      {"TremoLandix2(20230101).ful", false},  // another database that begins alike
+      {"TREMOLANDIX(20230101).inc", true},    // letter case of the name is ignored
+      {"tremolandix(20230101).TRF", true},    // and of the extension
+      {"TremoLandix(20230101).tri", true},
+      {"TremoLandix(2024).ful", true},  // "2024).fu" sorts before "20240214"
+      {"TremoLandix().ful", true},      // "().ful" too
+      {"TremoLandix.ful", false},       // no "(": never a backup of anyone
+      {"TremoLandix (20230101).ful", false},
+      {"TremoLandix(20230101).bak", false},
+      {"TremoLandix(20230101).ful.old", false},
+      {".TremoLandix(20230101).ful", false},  // hidden
+  };
+  for (const Case& c : cases) PutFile(c.name);
+  std::filesystem::create_directory(backups.file("TremoLandix(20230102).ful"));
+  PutFile("elsewhere");
+  std::filesystem::create_symlink(backups.file("elsewhere"),
+                                  backups.file("TremoLandix(20230103).inc"));
+  // Windows refuses to delete a read-only file (a "006"); here the folder's
+  // permission decides, so it goes like any other.
+  PutFile("TremoLandix(20230104).ful");
+  chmod(backups.file("TremoLandix(20230104).ful").c_str(), 0444);
+
+  engine.RemoveOldBackups("2024-03-15", "TremoLandix");
+
+  std::vector<std::string> expectedMessages;
+  for (const Case& c : cases) {
+    EXPECT_EQ(backups.exists(c.name), !c.deleted) << c.name;
+    if (c.deleted) expectedMessages.push_back(c.name);
+  }
+  expectedMessages.push_back("TremoLandix(20230104).ful");
+  EXPECT_FALSE(backups.exists("TremoLandix(20230104).ful"));
+  EXPECT_TRUE(std::filesystem::is_directory(backups.file("TremoLandix(20230102).ful")));
+  EXPECT_TRUE(std::filesystem::is_symlink(backups.file("TremoLandix(20230103).inc")));
+
+  std::vector<std::string> seen;
+  std::vector<int> patterns;
+  for (const auto& [key, names] : Blocks()) {
+    for (const std::string& name : names) {
+      seen.push_back(name);
+      patterns.push_back(BackupExtensionIndex(name));
+    }
+  }
+  EXPECT_THAT(seen, UnorderedElementsAreArray(expectedMessages));
+  EXPECT_TRUE(std::is_sorted(patterns.begin(), patterns.end()));  // *.ful, *.inc, *.trf, *.tri
+  EXPECT_THAT(reports.sent, IsEmpty());
+}
+
+TEST(BackupRetentionTest, RetentionCodesSetTheCutOff) {
+  struct Case {
+    std::string save;
+    std::string cutoff;  // empty: no cleanup at all
+  };
+  for (const Case& c : {Case{"", ""}, Case{"0", ""}, Case{"1", "20240308"}, Case{"2", "20240301"},
+                        Case{"3", "20240223"}, Case{"4", "20240214"}, Case{"5", "20240115"},
+                        Case{"6", "20231216"}, Case{"x", "20231216"}}) {
+    const std::optional<int> days = RetentionDays(c.save);
+    EXPECT_EQ(days.has_value(), !c.cutoff.empty()) << c.save;
+    if (days) {
+      EXPECT_EQ(CutoffStamp("2024-03-15", *days), c.cutoff) << c.save;
+    }
+  }
+  EXPECT_EQ(CutoffStamp("2024-03-01", 1), "20240229");
+}
+
+TEST_F(BackupCleanupTest, ErrorsPassToTheCaller) {
+  PutFile("TremoLandix(20230101).ful");
+  EXPECT_THROW(engine.RemoveOldBackups("15.03.2024", "TremoLandix"), std::invalid_argument);
+
+  settings.bkPath = BackupFolder() + "\\missing";
+  EXPECT_THROW(engine.RemoveOldBackups("2024-03-15", "TremoLandix"), std::runtime_error);
+  // Nothing to do means nothing to read.
+  EXPECT_NO_THROW(engine.RemoveOldBackups("2024-03-15", ""));
+  settings.save = "0";
+  EXPECT_NO_THROW(engine.RemoveOldBackups("2024-03-15", "TremoLandix"));
+  EXPECT_TRUE(backups.exists("TremoLandix(20230101).ful"));
+  EXPECT_THAT(logged, IsEmpty());
+}
+
+// Files that vanish after the round read the folder cannot be deleted: no
+// message for them and one "006" for the call, however many failed. That the
+// round tries them at all shows that it read the folder only once.
+TEST_F(BackupCleanupTest, FailedDeletionsGiveOneReportPerCall) {
+  PutFile("TremoLandix(20230101).ful");
+  PutFile("Other(20230101).ful");
+  PutFile("Other(20230102).inc");
+  PutFile("Other(20230103).tri");
+
+  CleanupRound round = engine.BeginCleanupRound();
+  round.RemoveOldBackups("2024-03-15", "TremoLandix");
+  std::filesystem::remove(backups.file("Other(20230101).ful"));
+  std::filesystem::remove(backups.file("Other(20230102).inc"));
+  round.RemoveOldBackups("2024-03-15", "Other");
+
+  EXPECT_THAT(logged, ElementsAre(LoggedMessage{"", Deleted("TremoLandix(20230101).ful")},
+                                  LoggedMessage{"", Deleted("Other(20230103).tri")}));
+  EXPECT_THAT(reports.sent, ElementsAre(Sent("Other", "006")));
+}
+
+// The same folder cleaned by one round and by a fresh search per call gives
+// the same deletions in the same order.
+TEST_F(BackupCleanupTest, OneRoundActsLikeASearchPerCall) {
+  settings.databases = {"TremoLandix", "", "Other", "TREMOLANDIX", "Third", "Other"};
+  const std::vector<std::string> names = {"TremoLandix(20230101).ful", "Other(20230101).inc",
+                                          "Third(20230105).tri",       "tremolandix(20230102).ful",
+                                          "Other(20230101).ful",       "Third(20240315).ful",
+                                          "TremoLandix(20230103).trf", "TREMOLANDIX(20230104).inc",
+                                          "Other(20240314).trf",       "Fourth(20230101).ful"};
+
+  auto run = [&](bool oneRound) {
+    for (const std::string& name : names) PutFile(name);
+    logged.clear();
+    CleanupRound round = engine.BeginCleanupRound();
+    for (const std::string& slot : settings.databases) {
+      oneRound ? round.RemoveOldBackups("2024-03-15", slot)
+               : engine.RemoveOldBackups("2024-03-15", slot);
+    }
+    return Blocks();
+  };
+  const auto perCall = run(false);
+  const auto shared = run(true);
+
+  ASSERT_EQ(shared.size(), perCall.size());
+  for (std::size_t i = 0; i < shared.size(); ++i) {
+    EXPECT_EQ(shared[i].first, perCall[i].first);
+    EXPECT_THAT(shared[i].second, UnorderedElementsAreArray(perCall[i].second));
+  }
+  std::vector<std::string> order;
+  for (const auto& block : shared) order.push_back(block.first);
+  EXPECT_THAT(order, ElementsAre("TREMOLANDIX/0", "TREMOLANDIX/1", "TREMOLANDIX/2", "OTHER/0",
+                                 "OTHER/1", "THIRD/3"));
+  // The second slot of a name finds its files gone, not failed.
+  EXPECT_THAT(reports.sent, IsEmpty());
+  EXPECT_TRUE(backups.exists("Fourth(20230101).ful"));
+}
+
+TEST_F(BackupCleanupTest, ABackupPassMakesTheRoundReadTheFolderAgain) {
+  CleanupRound round = engine.BeginCleanupRound();
+  round.RemoveOldBackups("2024-03-15", "TremoLandix");
+  engine.RunDifferentialBackups("2024-03-15");
+  PutFile("TremoLandix(20230101).inc");  // as if the pass had written it
+  round.RemoveOldBackups("2024-03-15", "TremoLandix");
+  EXPECT_FALSE(backups.exists("TremoLandix(20230101).inc"));
+}
+
+}  // namespace
+}  // namespace mvx::backuptest

@@ -1,0 +1,184 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "backup_test_support.h"
+
+namespace mvx::backuptest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class BackupPassesTest : public BackupTest {
+ protected:
+  BackupPassesTest() { server.addRule("sysfiles", LogFileName("Other_Log")); }
+
+  std::string File(const std::string& name) const { return BackupFolder() + "\\" + name; }
+};
+
+TEST_F(BackupPassesTest, OnlyTheSlotWithoutTodaysFileIsBackedUpOnOneConnection) {
+  settings.databases = {"TremoLandix", "", "Other", "", "", ""};
+  PutFile("TremoLandix(20240315).ful");
+  sql::SqlReply progress;  // messages alone are no failure
+  progress.infos = {Progress(10), Progress(100)};
+  server.addRule("^backup database", progress);
+
+  engine.RunFullBackups("2024-03-15");
+
+  EXPECT_THAT(
+      Statements(),
+      ElementsAre("BACKUP DATABASE [Other] TO DISK = N'" + File("Other(20240315).ful") +
+                      "' WITH INIT, NOUNLOAD, NAME = N'Other 백업', NOSKIP, STATS = 10, "
+                      "NOFORMAT",
+                  "use Other", "ALTER DATABASE Other SET RECOVERY SIMPLE",
+                  "select name from sysfiles where fileid = 2", "DBCC SHRINKFILE(Other_Log)",
+                  "ALTER DATABASE Other SET RECOVERY FULL", "use master"));
+  EXPECT_EQ(server.batches().at(4).database, "Other");  // the shrink acts on Other's log
+  EXPECT_EQ(server.logins().size(), 1u);
+  EXPECT_THAT(logged, ElementsAre(LoggedMessage{"Other", "Full Backup 완료"}));
+  EXPECT_THAT(reports.sent, ElementsAre(Sent("Other", "012")));
+  EXPECT_THAT(measuredPaths, ElementsAre("D"));
+  EXPECT_FALSE(connection.IsOpen());
+}
+
+// Full and differential files have separate names: one kind's file of today
+// never stands in for the other's.
+TEST_F(BackupPassesTest, BothKindsOnOneDay) {
+  settings.databases = {"TremoLandix", "", "", "", "", ""};
+  engine.RunFullBackups("2024-03-15");
+  PutFile("TremoLandix(20240315).ful");  // what the server wrote
+  engine.RunDifferentialBackups("2024-03-15");
+  PutFile("TremoLandix(20240315).inc");
+  engine.RunFullBackups("2024-03-15");
+  engine.RunDifferentialBackups("2024-03-15");
+
+  const std::vector<std::string> statements = Statements();
+  ASSERT_EQ(statements.size(), 8u);
+  EXPECT_EQ(statements.front().rfind("BACKUP DATABASE [TremoLandix] TO DISK = N'", 0), 0u);
+  EXPECT_EQ(statements.back(),
+            "Backup DATABASE [TremoLandix] TO DISK = N'" + File("TremoLandix(20240315).inc") +
+                "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'TremoLandix백업', "
+                "NOSKIP, STATS = 10, NOFORMAT");
+  EXPECT_THAT(logged, ElementsAre(LoggedMessage{"TremoLandix", "Full Backup 완료"},
+                                  LoggedMessage{"TremoLandix", "Increment Backup 완료"}));
+  EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", "012"), Sent("TremoLandix", "013")));
+}
+
+// The server reports the refusal only after its progress messages; the
+// refusal is what counts, not a row count.
+TEST_F(BackupPassesTest, RefusedBackupTakesTheFailurePath) {
+  sql::SqlReply refused;
+  refused.infos = {Progress(10), Progress(20)};
+  refused.error = sql::SqlMessage{3201, "Cannot open backup device. Operating system error 5.", 16};
+  server.addRule("^backup database", refused);
+
+  struct Case {
+    bool full;
+    LoggedMessage message;
+    std::string code;
+  };
+  for (const Case& c : {Case{true, {"TremoLandix", "Full Backup Fail!!!"}, "002"},
+                        Case{false, {"TremoLandix", "Increment Backup Fail!!!"}, "003"}}) {
+    SCOPED_TRACE(c.code);
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    c.full ? engine.RunFullBackups("2024-03-15") : engine.RunDifferentialBackups("2024-03-15");
+    EXPECT_EQ(Statements().size(), 1u);  // nothing after a refused backup
+    EXPECT_THAT(logged, ElementsAre(c.message));
+    EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", c.code)));
+  }
+}
+
+// Whether the catalogue answers with an error or the link breaks under it,
+// the database must not stay in the simple recovery model.
+TEST_F(BackupPassesTest, FailedLogFileReadSwitchesBackToFullAndFails) {
+  sql::SqlReply error;
+  error.error = sql::SqlMessage{208, "Invalid object name 'sysfiles'.", 16};
+  sql::SqlReply dropped;
+  dropped.dropConnection = true;
+  for (const sql::SqlReply& reply : {error, dropped}) {
+    server.clearRules();
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    server.addRule("sysfiles", reply);
+    engine.RunFullBackups("2024-03-15");
+    const std::vector<std::string> statements = Statements();
+    ASSERT_EQ(statements.size(), 5u);
+    EXPECT_EQ(statements[2], "ALTER DATABASE TremoLandix SET RECOVERY SIMPLE");
+    EXPECT_EQ(statements[3], "select name from sysfiles where fileid = 2");
+    EXPECT_EQ(statements[4], "ALTER DATABASE TremoLandix SET RECOVERY FULL");
+    EXPECT_THAT(logged, ElementsAre(LoggedMessage{"TremoLandix", "Full Backup Fail!!!"}));
+    EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", "002")));
+  }
+}
+
+// A "use" that fails would leave the shrink acting on another database's log.
+TEST_F(BackupPassesTest, FailedUseSkipsTheRecoverySwitchesAndTheShrink) {
+  server.setDatabases({"TremoLandix"});
+  settings.databases = {"TremoLandix", "Gone", "", "", "", ""};
+  PutFile("TremoLandix(20240315).ful");
+
+  engine.RunFullBackups("2024-03-15");
+
+  EXPECT_THAT(Statements(),
+              ElementsAre("BACKUP DATABASE [Gone] TO DISK = N'" + File("Gone(20240315).ful") +
+                              "' WITH INIT, NOUNLOAD, NAME = N'Gone 백업', NOSKIP, STATS = 10, "
+                              "NOFORMAT",
+                          "use Gone", "use master"));
+  EXPECT_THAT(reports.sent, ElementsAre(Sent("Gone", "012")));
+}
+
+TEST_F(BackupPassesTest, NamesThatAreNoRegularIdentifiersAreQuoted) {
+  server.clearRules();
+  server.addRule("sysfiles", LogFileName("My Db_log"));
+  settings.databases = {"TremoLandix", "My Db", "A]b'c", "", "", ""};
+  PutFile("TremoLandix(20240315).ful");
+
+  engine.RunFullBackups("2024-03-15");
+  PutFile("TremoLandix(20240315).inc");
+  PutFile("My Db(20240315).inc");
+  engine.RunDifferentialBackups("2024-03-15");
+
+  EXPECT_THAT(
+      Statements(),
+      ElementsAre("BACKUP DATABASE [My Db] TO DISK = N'" + File("My Db(20240315).ful") +
+                      "' WITH INIT, NOUNLOAD, NAME = N'My Db 백업', NOSKIP, STATS = 10, NOFORMAT",
+                  "use [My Db]", "ALTER DATABASE [My Db] SET RECOVERY SIMPLE",
+                  "select name from sysfiles where fileid = 2", "DBCC SHRINKFILE([My Db_log])",
+                  "ALTER DATABASE [My Db] SET RECOVERY FULL", "use master",
+                  "BACKUP DATABASE [A]]b'c] TO DISK = N'" + File("A]b''c(20240315).ful") +
+                      "' WITH INIT, NOUNLOAD, NAME = N'A]b''c 백업', NOSKIP, STATS = 10, NOFORMAT",
+                  "use [A]]b'c]", "ALTER DATABASE [A]]b'c] SET RECOVERY SIMPLE",
+                  "select name from sysfiles where fileid = 2", "DBCC SHRINKFILE([My Db_log])",
+                  "ALTER DATABASE [A]]b'c] SET RECOVERY FULL", "use master",
+                  "Backup DATABASE [A]]b'c] TO DISK = N'" + File("A]b''c(20240315).inc") +
+                      "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'A]b''c백업', NOSKIP, STATS "
+                      "= 10, NOFORMAT"));
+  EXPECT_EQ(server.batches().at(4).database, "My Db");
+}
+
+TEST_F(BackupPassesTest, SlotsGoInOrderAndAStopEndsThePassBetweenDatabases) {
+  settings.databases = {"TremoLandix", "", "Second", "", "Third", ""};
+  reports.stopAfter = 2;
+
+  engine.RunDifferentialBackups("2024-03-15");
+
+  const std::vector<std::string> statements = Statements();
+  ASSERT_EQ(statements.size(), 2u);
+  EXPECT_EQ(statements[0].rfind("Backup DATABASE [TremoLandix] ", 0), 0u);
+  EXPECT_EQ(statements[1].rfind("Backup DATABASE [Second] ", 0), 0u);
+  EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", "013"), Sent("Second", "013")));
+  EXPECT_FALSE(connection.IsOpen());
+}
+
+TEST_F(BackupPassesTest, NoConnectionNoBackup) {
+  server.refuseLogins(true);
+  engine.RunFullBackups("2024-03-15");
+  EXPECT_THAT(Statements(), IsEmpty());
+  EXPECT_THAT(reports.sent, IsEmpty());
+}
+
+}  // namespace
+}  // namespace mvx::backuptest

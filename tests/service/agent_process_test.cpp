@@ -1,0 +1,164 @@
+// Runs the built agent as a process: the install switches and a console run
+// against the scripted SQL server, stopped by SIGTERM.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "common/ansi_codec.h"
+#include "common/profile_file.h"
+#include "common/scramble.h"
+#include "support/sql/scripted_sql_server.h"
+#include "support/temp_dir.h"
+
+namespace mvx {
+namespace {
+
+namespace sql = mvx::testing;
+using namespace std::chrono_literals;
+
+// A child process with its standard output on a pipe; killed if a test leaves it running.
+class Child {
+ public:
+  Child(const std::string& program, const std::vector<std::string>& args,
+        const std::vector<std::string>& env = {}) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], STDOUT_FILENO);
+      dup2(fds[1], STDERR_FILENO);
+      close(fds[0]);
+      close(fds[1]);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Child() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+
+  // Reads output until it contains the text or the time is up.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (output_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buffer[4096];
+      const ssize_t n = read(out_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      output_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  // Exit status, or -1 when it did not end in time.
+  int Wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        WaitForOutput("\x01never", 200ms);  // collect what is left
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    return -1;
+  }
+  pid_t pid() const { return pid_; }
+  const std::string& output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool exited_ = false;
+  std::string output_;
+};
+
+class AgentProcessTest : public ::testing::Test {
+ protected:
+  AgentProcessTest() {
+    agent = dir.file("MvxRazuRarevi");
+    std::filesystem::copy_file(MVX_AGENT_BINARY, agent);
+  }
+  void Put(const std::string& section, const std::string& key, const std::string& value) {
+    ProfileFile(dir.file("RazuRarevi.ini"))
+        .WriteString(section, ScrambleValue(key), ScrambleValue(ToAnsi(value)));
+  }
+
+  sql::TempDir dir;
+  std::string agent;
+};
+
+TEST_F(AgentProcessTest, InstallAndUninstallSwitches) {
+  sql::TempDir units;
+  const std::string env = "MVX_SYSTEMD_UNIT_DIR=" + units.dir();
+  {
+    Child child(agent, {"/install", "/silent"}, {env});
+    EXPECT_EQ(child.Wait(10s), 0);
+    EXPECT_EQ(child.output(), "");
+    EXPECT_NE(units.read("fMvxBackupMain.service").find("ExecStart=\"" + agent + "\""),
+              std::string::npos);
+  }
+  {
+    Child child(agent, {"-UNINSTALL"}, {env});
+    EXPECT_EQ(child.Wait(10s), 0);
+    EXPECT_EQ(child.output(), "Service uninstalled successfully\n");
+    EXPECT_FALSE(units.exists("fMvxBackupMain.service"));
+  }
+}
+
+TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
+  sql::ScriptedSqlServer server;
+  sql::SqlReply none;
+  none.results.push_back({{{"C005"}}, {}});
+  server.addRule("^select C005 from T0246$", none);
+  sql::SqlReply zero;
+  zero.results.push_back({{{"", sql::SqlColumn::Type::Int}}, {{"0"}}});
+  server.addRule("count\\(", zero);
+  sql::SqlReply noRows;
+  noRows.results.push_back({{{"C001"}}, {}});
+  server.addRule("T0101", noRows);
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Put("DBServer", "ID", "quendr");
+  Put("DBServer", "Password", "pw");
+
+  Child child(agent, {"-console"});
+  ASSERT_TRUE(child.WaitForOutput("RazuRarevi Start", 20s)) << child.output();
+  ASSERT_TRUE(child.WaitForOutput("running", 5s)) << child.output();
+  kill(child.pid(), SIGTERM);
+  EXPECT_EQ(child.Wait(20s), 0) << child.output();
+  EXPECT_NE(child.output().find("[activity] RazuRarevi Stop"), std::string::npos) << child.output();
+  const std::vector<std::string> batches = server.batchTexts();
+  ASSERT_FALSE(batches.empty());
+  EXPECT_NE(batches.back().find("'RazuRarevi Stop'"), std::string::npos);
+  EXPECT_NE(
+      std::find(batches.begin(), batches.end(),
+                "create table T0246 (C001 int not null,C002 varchar(10) null,C003 varchar(10) "
+                "null,C004 varchar(10) null,C005 char(1) null,primary key(C001))"),
+      batches.end());
+}
+
+}  // namespace
+}  // namespace mvx

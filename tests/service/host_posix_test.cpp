@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "service/command_line.h"
+#include "service/service_installer.h"
+#include "support/temp_dir.h"
+
+namespace mvx {
+namespace {
+
+using testing::TempDir;
+
+TEST(CommandLine, SwitchesWithDashOrSlashInAnyCase) {
+  struct Case {
+    std::vector<std::string> args;
+    bool install, uninstall, silent, console;
+    std::size_t unknown;
+  };
+  const Case cases[] = {
+      {{"/install", "/silent"}, true, false, true, false, 0},
+      {{"-UNINSTALL"}, false, true, false, false, 0},
+      {{"-Console"}, false, false, false, true, 0},
+      {{"install", "--install", "-x"}, false, false, false, false, 3},
+      {{}, false, false, false, false, 0},
+  };
+  for (const Case& c : cases) {
+    const CommandLine line = ParseCommandLine(c.args);
+    EXPECT_EQ(line.install, c.install);
+    EXPECT_EQ(line.uninstall, c.uninstall);
+    EXPECT_EQ(line.silent, c.silent);
+    EXPECT_EQ(line.console, c.console);
+    EXPECT_EQ(line.unknown.size(), c.unknown);
+  }
+}
+
+TEST(Installer, WritesAndRemovesTheSystemdUnit) {
+  TempDir root;
+  InstallTarget target{"/opt/mvx/MvxRazuRarevi", root.dir(), false};
+  const InstallOutcome installed = InstallService(target);
+  ASSERT_TRUE(installed.ok) << installed.error;
+  EXPECT_EQ(InstallMessage(true, installed), "Service installed successfully");
+  const std::string unit = root.read("fMvxBackupMain.service");
+  EXPECT_NE(unit.find("Description=Morvex Razu Rarevi\n"), std::string::npos);
+  EXPECT_NE(unit.find("ExecStart=\"/opt/mvx/MvxRazuRarevi\"\n"), std::string::npos);
+  EXPECT_NE(unit.find("User=root\n"), std::string::npos);
+  EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
+
+  const InstallOutcome removed = UninstallService(target);
+  EXPECT_TRUE(removed.ok);
+  EXPECT_EQ(InstallMessage(false, removed), "Service uninstalled successfully");
+  EXPECT_FALSE(root.exists("fMvxBackupMain.service"));
+
+  const InstallOutcome again = UninstallService(target);
+  EXPECT_FALSE(again.ok);
+  EXPECT_EQ(
+      InstallMessage(false, again),
+      "Service \"Morvex Razu Rarevi\" failed to uninstall with error: \"" + again.error + "\"");
+  InstallTarget nowhere{"/x", root.file("missing/dir"), false};
+  const InstallOutcome failed = InstallService(nowhere);
+  EXPECT_FALSE(failed.ok);
+  EXPECT_EQ(
+      InstallMessage(true, failed).rfind("Service \"Morvex Razu Rarevi\" failed to install", 0),
+      0u);
+}
+
+}  // namespace
+}  // namespace mvx

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/ansi_codec.h"
+#include "common/profile_file.h"
+#include "common/scramble.h"
+#include "service/tf_mvx_backup_main.h"
+#include "support/sql/scripted_sql_server.h"
+#include "support/temp_dir.h"
+
+namespace mvx {
+namespace {
+
+namespace sql = mvx::testing;
+using namespace std::chrono_literals;
+
+// Support hosts that never answer: reports and link checks end at once.
+class SilentPinger final : public Pinger {
+ public:
+  PingResult Ping(std::string_view) override { return {}; }
+};
+
+class RecordingEventLog final : public EventLog {
+ public:
+  void Error(std::string_view source, std::string_view message) override {
+    std::lock_guard lock(mutex);
+    entries.push_back(std::string(source) + ": " + std::string(message));
+  }
+  std::mutex mutex;
+  std::vector<std::string> entries;
+};
+
+sql::SqlReply Rows(std::vector<sql::SqlColumn> columns,
+                   std::vector<std::vector<sql::SqlCell>> rows) {
+  sql::SqlReply reply;
+  reply.results.push_back({std::move(columns), std::move(rows)});
+  return reply;
+}
+sql::SqlReply Count(long long n) {
+  return Rows({{"", sql::SqlColumn::Type::Int}}, {{std::to_string(n)}});
+}
+sql::SqlReply Error(int number, std::string text) {
+  sql::SqlReply reply;
+  reply.error = sql::SqlMessage{number, std::move(text), 16};
+  return reply;
+}
+
+const char kTransportMode[] = "^select C005 from T0246$";
+const char kBrivellon[] =
+    "^select count\\(\\*\\) from master\\.dbo\\.sysdatabases where name = 'Brivellon' $";
+const char kInstallation[] = "^select C001 from .*\\.dbo\\.T0101";
+const char kStart[] =
+    "insert into T0245 (C002,C003,C004,C005) values ( getDate() ,'' ,'RazuRarevi Start' "
+    ",'RazuRarevi' )";
+const char kStop[] =
+    "insert into T0245 (C002,C003,C004,C005) values ( getDate() ,'' ,'RazuRarevi Stop' "
+    ",'RazuRarevi' )";
+
+class ServiceModuleTest : public ::testing::Test {
+ protected:
+  ServiceModuleTest() {
+    Put("DBServer", "Name", "127.0.0.1");
+    Put("DBServer", "ID", "quendr");
+    Put("DBServer", "Password", "pw");
+    Put("DBServer", "BackupDB1", "TremoLandix");
+    Put("DBServer", "DBPath", "/");
+    Put("RazuRarevi", "BKPath", backups.dir());
+    Put("RazuRarevi", "FullType", "0");
+    Put("RazuRarevi", "IncType", "0");
+    Put("RazuRarevi", "TimerInt", "600");
+    Put("RazuRarevi", "Save", "0");
+  }
+
+  void Put(const std::string& section, const std::string& key, const std::string& value) {
+    ProfileFile(exe.file("RazuRarevi.ini"))
+        .WriteString(section, ScrambleValue(key), ScrambleValue(ToAnsi(value)));
+  }
+  std::string Get(const std::string& section, const std::string& key) {
+    return FromAnsi(UnscrambleValue(
+        ProfileFile(exe.file("RazuRarevi.ini")).ReadString(section, ScrambleValue(key))));
+  }
+
+  // The answers of an application database that holds the service tables.
+  void ServeExistingDatabase(bool brivellon = false) {
+    server.addRule(kTransportMode, Rows({{"C005"}}, {{std::nullopt}}));
+    server.addRule(kBrivellon, Count(brivellon ? 1 : 0));
+    server.addRule(kInstallation, Rows({{"C001"}}, {{"INST-7"}}));
+    server.addRule("from sysobjects", Count(1));
+    server.addRule("^select count\\(\\*\\) from T0246$", Count(1));
+  }
+
+  ServiceOptions Options() {
+    ServiceOptions options;
+    options.exeDir = exe.dir();
+    options.firstTickDelay = 1h;  // ticks are driven by hand unless a test says otherwise
+    options.timerUnit = 1ms;
+    options.databasePort = server.port();
+    options.endpoints.primaryHost = "127.0.0.1";
+    options.endpoints.secondaryHost = "127.0.0.1";
+    options.pinger = &pinger;
+    return options;
+  }
+
+  std::vector<std::string> Batches() { return server.batchTexts(); }
+
+  sql::ScriptedSqlServer server;
+  sql::TempDir exe;
+  sql::TempDir backups;
+  SilentPinger pinger;
+  RecordingEventLog eventLog;
+  ManualClock clock{LocalDateTime::Make(2024, 3, 15, 18, 0)};
+};
+
+TEST_F(ServiceModuleTest, StartRunsItsStatementsInOrder) {
+  ServeExistingDatabase();
+  TfMvxBackupMain module(clock, eventLog, Options());
+  ASSERT_TRUE(module.ServiceStart());
+  EXPECT_EQ(Batches(),
+            (std::vector<std::string>{
+                "select C005 from T0246",
+                "select count(*) from master.dbo.sysdatabases where name = 'Brivellon' ",
+                "select C001 from TremoLandix.dbo.T0101 where (C000 = '**' or C000 = '*') ",
+                "select Count(*) from sysobjects where id = object_id('T0245' ) and type = 'U'",
+                "select count(*) from sysobjects a join syscolumns b on  a.id = b.id and b.name  = "
+                "'C005' where a.name  = 'T0245'   and a.xtype = 'U' ",
+                "select Count(*) from sysobjects where id = object_id('T0246' ) and type = 'U'",
+                "select count(*) from T0246",
+                "update T0246 set C003 = '" + module.ServiceVersion() + "' ",
+                "delete from T0245 where C002 < getDate() - 30",
+                kStart,
+            }));
+  EXPECT_TRUE(module.StartupPrepared());
+  EXPECT_EQ(module.InstallationId(), "INST-7");
+  EXPECT_EQ(module.settings().timerInt, 600);
+  EXPECT_EQ(module.dMFunc()->TransportMode(), "1");
+  EXPECT_TRUE(module.timer1().Armed());
+  EXPECT_TRUE(eventLog.entries.empty());
+}
+
+TEST_F(ServiceModuleTest, StartWithoutServiceTablesCreatesThem) {
+  server.addRule(kTransportMode, Error(208, "Invalid object name 'T0246'."), 1);
+  server.addRule(kBrivellon, Count(0));
+  server.addRule(kInstallation, Rows({{"C001"}}, {}));
+  server.addRule("from sysobjects", Count(0));
+  server.addRule("^select count\\(\\*\\) from T0246$", Count(0));
+  TfMvxBackupMain module(clock, eventLog, Options());
+  ASSERT_TRUE(module.ServiceStart());
+  EXPECT_EQ(module.dMFunc()->TransportMode(), "1");
+  EXPECT_EQ(module.InstallationId(), "");
+  const std::vector<std::string> batches = Batches();
+  auto has = [&](const std::string& prefix) {
+    return std::any_of(batches.begin(), batches.end(),
+                       [&](const std::string& b) { return b.rfind(prefix, 0) == 0; });
+  };
+  EXPECT_TRUE(has("create table T0245 "));
+  EXPECT_TRUE(has("create table T0246 "));
+  EXPECT_TRUE(has("insert into T0246 (C001,C002,C003,C004) values (1, '',"));
+  EXPECT_EQ(batches.back(), kStart);
+}
+
+TEST_F(ServiceModuleTest, TimerIntFloor) {
+  struct Case {
+    std::string stored;
+    int expected;
+  };
+  for (const Case& c : {Case{"499", 1000}, Case{"500", 500}, Case{"-3", 1000}, Case{"", 1800}}) {
+    Put("RazuRarevi", "TimerInt", c.stored);
+    ServeExistingDatabase();
+    TfMvxBackupMain module(clock, eventLog, Options());
+    module.ServiceStart();
+    EXPECT_EQ(module.settings().timerInt, c.expected) << c.stored;
+  }
+}
+
+TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
+  server.refuseLogins(true);
+  ServeExistingDatabase();
+  Put("RazuRarevi", "FullType", "3");  // a full backup is due at once
+  TfMvxBackupMain module(clock, eventLog, Options());
+  ASSERT_TRUE(module.ServiceStart());  // the service still runs
+  EXPECT_FALSE(module.StartupPrepared());
+  EXPECT_TRUE(Batches().empty());
+  EXPECT_EQ(module.dMFunc()->TransportMode(), "");
+
+  module.Timer1Timer();  // still down: the tick only tries again
+  EXPECT_FALSE(module.StartupPrepared());
+  EXPECT_TRUE(module.timer1().Armed());
+
+  server.refuseLogins(false);
+  server.clearRecords();
+  module.Timer1Timer();
+  EXPECT_TRUE(module.StartupPrepared());
+  EXPECT_EQ(module.InstallationId(), "INST-7");
+  const std::vector<std::string> batches = Batches();
+  ASSERT_GE(batches.size(), 4u);
+  EXPECT_EQ(batches[0], "select C005 from T0246");
+  EXPECT_EQ(batches[1], "select count(*) from master.dbo.sysdatabases where name = 'Brivellon' ");
+  // Same tick: the schedule ran and took the due backup.
+  EXPECT_TRUE(std::any_of(batches.begin(), batches.end(), [](const std::string& b) {
+    return b.rfind("BACKUP DATABASE [TremoLandix]", 0) == 0;
+  }));
+}
+
+TEST_F(ServiceModuleTest, BrivellonJoinsTheFirstEmptySlot) {
+  struct Case {
+    std::vector<std::string> slots;
+    bool exists;
+    std::vector<std::string> expected;
+    bool rewritten;
+  };
+  const Case cases[] = {
+      {{"TremoLandix", "Second"}, true, {"TremoLandix", "Second", "Brivellon"}, true},
+      {{"A", "B", "C", "D", "E", "F"}, true, {"A", "B", "C", "D", "E", "F"}, true},
+      {{"TremoLandix", "bRIVELLON"}, true, {"TremoLandix", "bRIVELLON"}, false},
+      {{"TremoLandix"}, false, {"TremoLandix"}, false},
+  };
+  for (const Case& c : cases) {
+    for (int slot = 0; slot < 6; ++slot) {
+      Put("DBServer", "BackupDB" + std::to_string(slot + 1),
+          slot < static_cast<int>(c.slots.size()) ? c.slots[static_cast<std::size_t>(slot)] : "");
+    }
+    Put("DBServer", "Name", "  127.0.0.1 ");
+    server.clearRules();
+    ServeExistingDatabase(c.exists);
+    TfMvxBackupMain module(clock, eventLog, Options());
+    module.ServiceStart();
+    for (std::size_t i = 0; i < 6; ++i) {
+      EXPECT_EQ(module.settings().databases[i], i < c.expected.size() ? c.expected[i] : "");
+    }
+    EXPECT_EQ(Get("DBServer", "Name"), c.rewritten ? "127.0.0.1" : "  127.0.0.1 ");
+    if (c.rewritten) {
+      EXPECT_EQ(
+          ProfileFile(exe.file("RazuRarevi.ini")).ReadString("DBServer", ScrambleValue("cfgType")),
+          "1");
+    }
+  }
+}
+
+TEST_F(ServiceModuleTest, FailedStatementAtStartEndsTheStart) {
+  server.addRule(kTransportMode, Rows({{"C005"}}, {{"2"}}));
+  server.addRule(kBrivellon, Count(0));
+  server.addRule(kInstallation, Error(208, "Invalid object name 'TremoLandix.dbo.T0101'."));
+  TfMvxBackupMain module(clock, eventLog, Options());
+  EXPECT_THROW(module.ServiceStart(), std::exception);
+  EXPECT_FALSE(module.timer1().Armed());
+}
+
+TEST_F(ServiceModuleTest, RefreshFailureGoesToTheEventLogAndTheTimerGoesOn) {
+  ServeExistingDatabase();
+  TfMvxBackupMain module(clock, eventLog, Options());
+  module.ServiceStart();
+  server.clearRules();
+  server.addRule(kTransportMode, Error(229, "The SELECT permission was denied."));
+  module.Timer1Timer();
+  EXPECT_TRUE(module.timer1().Armed());
+  ASSERT_EQ(eventLog.entries.size(), 1u);
+  EXPECT_NE(eventLog.entries[0].find("The SELECT permission was denied."), std::string::npos);
+}
+
+TEST_F(ServiceModuleTest, ScheduleFailureEndsTheTickSilently) {
+  ServeExistingDatabase();
+  Put("RazuRarevi", "BKPath", backups.file("missing-folder"));
+  Put("RazuRarevi", "Save", "4");  // the cleanup raises on the missing folder
+  TfMvxBackupMain module(clock, eventLog, Options());
+  module.ServiceStart();
+  module.Timer1Timer();
+  module.Timer1Timer();
+  EXPECT_TRUE(module.timer1().Armed());
+  EXPECT_TRUE(eventLog.entries.empty());
+}
+
+TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
+  ServeExistingDatabase();
+  Put("RazuRarevi", "TimerInt", "500");
+  Put("RazuRarevi", "FullType", "3");
+  Put("DBServer", "BackupDB2", "Second");
+  sql::SqlReply slowBackup;
+  slowBackup.infos = {{3211, "10 percent processed.", 0}};
+  slowBackup.delay = 300ms;
+  server.addRule("^BACKUP DATABASE", slowBackup);
+  server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
+  ServiceOptions options = Options();
+  options.firstTickDelay = 10ms;
+  std::atomic<int> pending{0};
+  options.stopPending = [&] { ++pending; };
+  TfMvxBackupMain module(clock, eventLog, options);
+  module.ServiceStart();
+  ASSERT_TRUE(server.waitForBatches(12, 5000ms));  // the first tick has begun
+  for (int i = 0; i < 5000 && !module.timer1().TickRunning(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(module.timer1().TickRunning());
+  module.ServiceStop();
+  EXPECT_FALSE(module.timer1().TickRunning());
+  EXPECT_EQ(module.dMFunc(), nullptr);
+  const std::vector<std::string> batches = Batches();
+  EXPECT_EQ(batches.back(), kStop);
+  // The stop came during the first database: the second was never started.
+  EXPECT_EQ(
+      std::count_if(batches.begin(), batches.end(),
+                    [](const std::string& b) { return b.find("[Second]") != std::string::npos; }),
+      0);
+  const std::size_t count = server.batchTexts().size();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(server.batchTexts().size(), count);  // no tick after the stop
+}
+
+}  // namespace
+}  // namespace mvx
