@@ -44,6 +44,11 @@ TEST(TextUtil, SqlIdentifier) {
   EXPECT_EQ(SqlIdentifier("a]b"), "[a]]b]");
   EXPECT_EQ(SqlIdentifier("2024db"), "[2024db]");
   EXPECT_EQ(SqlIdentifier("x;drop"), "[x;drop]");
+  EXPECT_EQ(SqlIdentifier("Backup"), "[Backup]");  // reserved words are no regular identifiers
+  EXPECT_EQ(SqlIdentifier("master"), "master");
+  EXPECT_EQ(SqlIdentifier("#temp"), "[#temp]");
+  EXPECT_EQ(SqlIdentifier("db#1$"), "db#1$");
+  EXPECT_EQ(SqlIdentifier("금고"), "금고");
 }
 
 TEST(TextUtil, TrimAndCase) {
