@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -96,6 +99,35 @@ class Child {
   std::string output_;
 };
 
+// The receiving end of systemd's notification socket.
+class NotifySocket {
+ public:
+  explicit NotifySocket(std::string path) : path_(std::move(path)) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~NotifySocket() { close(fd_); }
+  // Every datagram that has arrived, joined by newlines.
+  std::string Received() {
+    std::string all;
+    char buffer[512];
+    for (int i = 0; i < 100; ++i) {
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n <= 0) break;
+      all.append(buffer, static_cast<std::size_t>(n)).push_back('\n');
+    }
+    return all;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 class AgentProcessTest : public ::testing::Test {
  protected:
   AgentProcessTest() {
@@ -144,11 +176,18 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   Put("DBServer", "ID", "quendr");
   Put("DBServer", "Password", "pw");
 
-  Child child(agent, {"-console"});
+  NotifySocket notify(dir.file("notify.sock"));
+  Child child(agent, {"-console"}, {"NOTIFY_SOCKET=" + notify.path()});
   ASSERT_TRUE(child.WaitForOutput("RazuRarevi Start", 20s)) << child.output();
   ASSERT_TRUE(child.WaitForOutput("running", 5s)) << child.output();
+  kill(child.pid(), SIGUSR1);  // pause, then continue: only the reported state changes
+  kill(child.pid(), SIGUSR2);
   kill(child.pid(), SIGTERM);
   EXPECT_EQ(child.Wait(20s), 0) << child.output();
+  const std::string states = notify.Received();
+  EXPECT_NE(states.find("READY=1"), std::string::npos) << states;
+  EXPECT_NE(states.find("STATUS=Paused"), std::string::npos) << states;
+  EXPECT_NE(states.find("STOPPING=1"), std::string::npos) << states;
   EXPECT_NE(child.output().find("[activity] RazuRarevi Stop"), std::string::npos) << child.output();
   const std::vector<std::string> batches = server.batchTexts();
   ASSERT_FALSE(batches.empty());
