@@ -20,9 +20,15 @@ void Timer1::Arm(std::chrono::milliseconds interval) {
     std::lock_guard lock(mutex_);
     if (!open_) return;
     armed_ = true;
+    lastInterval_ = interval;
     due_ = std::chrono::steady_clock::now() + interval;
   }
   changed_.notify_all();
+}
+
+std::chrono::milliseconds Timer1::LastInterval() const {
+  std::lock_guard lock(mutex_);
+  return lastInterval_;
 }
 
 void Timer1::Disarm() {

@@ -23,6 +23,8 @@ class Timer1 {
   void Arm(std::chrono::milliseconds interval);
   void Disarm();
   bool Armed() const;
+  // The interval of the latest Arm() that took effect.
+  std::chrono::milliseconds LastInterval() const;
 
   void Open();
   void Close();
@@ -42,6 +44,7 @@ class Timer1 {
   bool running_ = false;
   bool shutdown_ = false;
   std::chrono::steady_clock::time_point due_{};
+  std::chrono::milliseconds lastInterval_{0};
   std::thread thread_;
 };
 

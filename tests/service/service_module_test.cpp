@@ -140,6 +140,18 @@ TEST_F(ServiceModuleTest, StartRunsItsStatementsInOrder) {
   EXPECT_TRUE(eventLog.entries.empty());
 }
 
+TEST_F(ServiceModuleTest, FirstTickAfterThreeSecondsThenEveryTimerInt) {
+  ServeExistingDatabase();
+  ServiceOptions options = Options();
+  options.firstTickDelay = ServiceOptions{}.firstTickDelay;
+  options.timerUnit = ServiceOptions{}.timerUnit;
+  TfMvxBackupMain module(clock, eventLog, options);
+  module.ServiceStart();
+  EXPECT_EQ(module.timer1().LastInterval(), 3000ms);
+  module.Timer1Timer();
+  EXPECT_EQ(module.timer1().LastInterval(), 600s);
+}
+
 TEST_F(ServiceModuleTest, StartWithoutServiceTablesCreatesThem) {
   server.addRule(kTransportMode, Error(208, "Invalid object name 'T0246'."), 1);
   server.addRule(kBrivellon, Count(0));
