@@ -30,4 +30,5 @@ set_value RazuRarevi FullTime 00:00
 set_value RazuRarevi TimerInt 500
 set_value RazuRarevi Save 4
 echo "agent folder: $work"
-"$work/MvxRazuRarevi" -console || true
+MVX_SUPPORT_HOST_PRIMARY=127.0.0.1 MVX_SUPPORT_HOST_SECONDARY=127.0.0.1 \
+  "$work/MvxRazuRarevi" -console || true

@@ -177,7 +177,10 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   Put("DBServer", "Password", "pw");
 
   NotifySocket notify(dir.file("notify.sock"));
-  Child child(agent, {"-console"}, {"NOTIFY_SOCKET=" + notify.path()});
+  // Support hosts on loopback: nothing leaves the machine.
+  Child child(agent, {"-console"},
+              {"NOTIFY_SOCKET=" + notify.path(), "MVX_SUPPORT_HOST_PRIMARY=127.0.0.1",
+               "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
   ASSERT_TRUE(child.WaitForOutput("RazuRarevi Start", 20s)) << child.output();
   ASSERT_TRUE(child.WaitForOutput("running", 5s)) << child.output();
   kill(child.pid(), SIGUSR1);  // pause, then continue: only the reported state changes
