@@ -1,9 +1,13 @@
 // Drives the HTTP response reader with arbitrary bytes, split into pieces at
-// positions taken from the input, as a hostile server would send them.
+// positions taken from the input, as a hostile server would send them; the
+// cookies of each answer go through the client's cookie store.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "common/text_util.h"
+#include "vendorlink/cookie_jar.h"
 #include "vendorlink/http_response_parser.h"
 
 namespace {
@@ -14,11 +18,20 @@ class DiscardingHandler final : public mvx::HttpResponseHandler {
     // Touch what the client reads after the headers.
     seen_ += static_cast<std::size_t>(parser.StatusCode()) + parser.Headers().size();
     if (parser.Header("Content-Length")) ++seen_;
+    for (const auto& h : parser.Headers()) {
+      if (mvx::EqualsNoCase(h.name, "Set-Cookie") || mvx::EqualsNoCase(h.name, "Set-Cookie2")) {
+        cookies_.Accept("support.test", h.value);
+      }
+    }
+    // Whatever the server sent, the Cookie header it comes back in stays one line.
+    const std::string cookie = cookies_.CookieHeader("SUPPORT.TEST");
+    if (cookie.find_first_of("\r\n") != std::string::npos) __builtin_trap();
   }
   void OnBody(std::string_view bytes) override { seen_ += bytes.size(); }
 
  private:
   std::size_t seen_ = 0;
+  mvx::CookieJar cookies_;
 };
 
 }  // namespace

@@ -5,17 +5,6 @@
 namespace mvx {
 namespace {
 
-// "[name]" with "]" doubled, whatever the name.
-std::string Bracketed(std::string_view name) {
-  std::string out = "[";
-  for (char c : name) {
-    out.push_back(c);
-    if (c == ']') out.push_back(']');
-  }
-  out.push_back(']');
-  return out;
-}
-
 // The inside of an N'...' literal: quotes doubled.
 std::string NationalText(std::string_view text) {
   std::string out;
@@ -30,7 +19,7 @@ std::string NationalText(std::string_view text) {
 }  // namespace
 
 std::string FullBackupStatement(std::string_view database, std::string_view fileName) {
-  return "BACKUP DATABASE " + Bracketed(database) + " TO DISK = N'" + NationalText(fileName) +
+  return "BACKUP DATABASE " + SqlBracketed(database) + " TO DISK = N'" + NationalText(fileName) +
          "' WITH INIT, NOUNLOAD, NAME = N'" + NationalText(std::string(database) + " 백업") +
          "', NOSKIP, STATS = 10, NOFORMAT";
 }
@@ -38,7 +27,7 @@ std::string FullBackupStatement(std::string_view database, std::string_view file
 std::string DifferentialBackupStatement(std::string_view database, std::string_view fileName) {
   // Mixed-case "Backup" and no blank before "백업": the set names of earlier
   // differential backups look like this, so they stay.
-  return "Backup DATABASE " + Bracketed(database) + " TO DISK = N'" + NationalText(fileName) +
+  return "Backup DATABASE " + SqlBracketed(database) + " TO DISK = N'" + NationalText(fileName) +
          "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'" +
          NationalText(std::string(database) + "백업") + "', NOSKIP, STATS = 10, NOFORMAT";
 }

@@ -1,4 +1,5 @@
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "backup/backup_engine.h"
@@ -12,6 +13,23 @@ constexpr std::string_view kFullDone = "Full Backup 완료";
 constexpr std::string_view kFullFailed = "Full Backup Fail!!!";
 constexpr std::string_view kFullDoneCode = "012";
 constexpr std::string_view kFullFailedCode = "002";
+
+// The logical name of the current database's log file; nullopt when it
+// cannot be read. A connection lost since "use" would be reopened in the
+// connection database, whose log is not the one to shrink: that counts as a
+// failed read, as it would on the broken link itself.
+std::optional<std::string> ReadLogFileName(const SqlConnection& connection, SqlQuery& query) {
+  if (!connection.IsOpen()) return std::nullopt;
+  try {
+    OpenQuery(query, kLogFileQuery);
+    std::string name = query.FieldText(0);
+    query.Close();
+    return name;
+  } catch (const std::exception&) {
+    query.Close();
+    return std::nullopt;
+  }
+}
 
 }  // namespace
 
@@ -29,20 +47,15 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   // the switch to this database really happened.
   if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
     ExecuteStatement(query, RecoverySimpleStatement(database));
-    std::string logFile;
-    try {
-      OpenQuery(query, kLogFileQuery);
-      logFile = query.FieldText(0);
-      query.Close();
-    } catch (const std::exception&) {
-      query.Close();
+    const std::optional<std::string> logFile = ReadLogFileName(database_.connection(), query);
+    if (!logFile) {
       // Never leave the database in the simple recovery model: its log
       // backups would break until the next full backup.
       ExecuteStatement(query, RecoveryFullStatement(database));
       RecordOutcome(database, kFullFailed, kFullFailedCode);
       return;
     }
-    ExecuteStatement(query, ShrinkFileStatement(logFile));
+    ExecuteStatement(query, ShrinkFileStatement(*logFile));
     ExecuteStatement(query, RecoveryFullStatement(database));
   }
   ExecuteStatement(query, kUseMaster);

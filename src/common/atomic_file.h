@@ -10,6 +10,10 @@ namespace mvx {
 // std::runtime_error("Unable to write to <path>") when the system refuses.
 void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// Forces a written file's bytes to the disk before it is renamed into place;
+// false when the system refuses.
+bool SyncFileToDisk(const std::string& path);
+
 // Reads a whole file; false when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 

@@ -58,6 +58,11 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   }
 }
 
+bool SyncFileToDisk(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;

@@ -60,6 +60,12 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   }
 }
 
+bool SyncFileToDisk(const std::string& path) {
+  Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.get() != INVALID_HANDLE_VALUE && FlushFileBuffers(file.get());
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

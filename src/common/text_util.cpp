@@ -125,7 +125,10 @@ std::string SqlLiteral(double number) {
 }
 
 std::string SqlIdentifier(std::string_view name) {
-  if (IsRegularIdentifier(name)) return std::string(name);
+  return IsRegularIdentifier(name) ? std::string(name) : SqlBracketed(name);
+}
+
+std::string SqlBracketed(std::string_view name) {
   std::string out = "[";
   for (char c : name) {
     out.push_back(c);

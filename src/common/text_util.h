@@ -21,6 +21,8 @@ std::string SqlLiteral(std::nullptr_t);  // NULL: the empty text
 // A database name as an SQL identifier: unchanged when it is a regular
 // identifier, otherwise in brackets with ']' doubled.
 std::string SqlIdentifier(std::string_view name);
+// "[name]" with ']' doubled, whatever the name.
+std::string SqlBracketed(std::string_view name);
 
 // Removes leading and trailing blanks and control characters (bytes <= 32).
 std::string TrimControls(std::string_view text);

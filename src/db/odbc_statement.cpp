@@ -9,15 +9,21 @@ namespace {
 
 // Bounds for results that nothing the service reads comes near; hostile or
 // runaway results end as a failed statement instead of exhausting memory.
-constexpr int kMaxResults = 100000;
+// Each row count inside a procedure is a result of its own for the Microsoft
+// drivers, so a maintenance procedure working row by row yields one per row:
+// only a driver that never stops answering may reach this bound, and ending
+// there cancels the statement.
+constexpr int kMaxResults = 100'000'000;
 constexpr int kMaxErrorsInARow = 100;
 constexpr SQLSMALLINT kMaxColumns = 4096;
-constexpr std::size_t kMaxRows = 10'000'000;
-constexpr std::size_t kMaxCellUnits = 8 * 1024 * 1024;
+// Text of the diagnostics kept: a procedure that prints in a loop must not
+// fill the memory with its messages. Those past it are consumed and dropped.
+constexpr std::size_t kMaxDiagnosticBytes = 1024 * 1024;
 
 class StatementDrain {
  public:
-  StatementDrain(SQLHSTMT statement, StatementRun& run) : statement_(statement), run_(run) {}
+  StatementDrain(SQLHSTMT statement, StatementRun& run, std::size_t resultByteLimit)
+      : statement_(statement), run_(run), rowBudget_(resultByteLimit) {}
 
   // Diagnostics of the last call: errors fail the statement, the rest are
   // messages. FreeTDS reports its own failures (a connection that broke off,
@@ -34,28 +40,28 @@ class StatementDrain {
       if (IsConnectionLost(record)) run_.connectionLost = true;
       if (IsErrorRecord(record)) {
         serverError = true;
-        run_.errors.push_back(std::move(record));
+        KeepError(std::move(record));
       } else if (rc == SQL_ERROR && IsDriverClientError(record)) {
         clientErrors.push_back(std::move(record));
       } else {
-        run_.messages.push_back(std::move(record.message));
+        KeepMessage(std::move(record.message));
       }
     }
     if (serverError) run_.failed = true;
     if (rc != SQL_ERROR) return;
     run_.failed = true;
     if (serverError) {
-      for (DiagRecord& record : clientErrors) run_.messages.push_back(std::move(record.message));
+      for (DiagRecord& record : clientErrors) KeepMessage(std::move(record.message));
     } else if (!clientErrors.empty()) {
-      for (DiagRecord& record : clientErrors) run_.errors.push_back(std::move(record));
+      for (DiagRecord& record : clientErrors) KeepError(std::move(record));
     } else {
-      run_.errors.push_back({"HY000", 0, "statement failed"});
+      KeepError({"HY000", 0, "statement failed"});
     }
   }
 
   void Fail(std::string message) {
     run_.failed = true;
-    run_.errors.push_back({"HY000", 0, std::move(message)});
+    KeepError({"HY000", 0, std::move(message)});
   }
 
   // One result: rows (read or skipped) or a row count.
@@ -113,12 +119,38 @@ class StatementDrain {
     return true;
   }
 
+  void KeepMessage(std::string message) {
+    if (Account(message.size())) run_.messages.push_back(std::move(message));
+  }
+  // The first error is always kept: it is the one the caller reports.
+  void KeepError(DiagRecord record) {
+    if (Account(record.message.size()) || run_.errors.empty()) {
+      run_.errors.push_back(std::move(record));
+    }
+  }
+  bool Account(std::size_t bytes) {
+    if (bytes > kMaxDiagnosticBytes - diagnosticBytes_) return false;
+    diagnosticBytes_ += bytes;
+    return true;
+  }
+
+  // Takes `bytes` from what the rows may still use; a result that does not
+  // fit fails the statement.
+  bool Charge(std::size_t bytes) {
+    if (bytes > rowBudget_) {
+      Fail("result too large");
+      return false;
+    }
+    rowBudget_ -= bytes;
+    return true;
+  }
+
+  // Every row costs its cells' bookkeeping, so the budget also bounds the
+  // number of rows of empty or NULL cells.
   void ReadRows(SQLSMALLINT columns) {
-    for (std::size_t count = 0;; ++count) {
-      if (count >= kMaxRows) {
-        Fail("result has too many rows");
-        return;
-      }
+    const std::size_t rowBytes =
+        sizeof(SqlRow) + static_cast<std::size_t>(columns) * sizeof(SqlRow::value_type);
+    for (;;) {
       const SQLRETURN rc = SQLFetch(statement_);
       if (rc == SQL_NO_DATA) return;
       if (!SQL_SUCCEEDED(rc)) {
@@ -126,6 +158,7 @@ class StatementDrain {
         return;
       }
       if (rc == SQL_SUCCESS_WITH_INFO) Collect(rc);
+      if (!Charge(rowBytes)) return;
       SqlRow row;
       row.reserve(static_cast<std::size_t>(columns));
       for (SQLSMALLINT i = 1; i <= columns; ++i) {
@@ -161,18 +194,22 @@ class StatementDrain {
           truncated ? kPieceUnits
                     : std::min<std::size_t>(static_cast<std::size_t>(indicator) / 2, kPieceUnits);
       text.insert(text.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(units));
-      if (text.size() > kMaxCellUnits) {
-        Fail("result value too large");
+      if (text.size() * sizeof(SQLWCHAR) > rowBudget_) {
+        Fail("result too large");
         return false;
       }
       if (rc == SQL_SUCCESS || !truncated) break;
     }
-    cell = FromSqlWide(text.data(), text.size());
+    std::string value = FromSqlWide(text.data(), text.size());
+    if (!Charge(value.size())) return false;
+    cell = std::move(value);
     return true;
   }
 
   SQLHSTMT statement_;
   StatementRun& run_;
+  std::size_t rowBudget_;
+  std::size_t diagnosticBytes_ = 0;
 };
 
 // After an error the driver manager may consider the statement finished and
@@ -205,7 +242,8 @@ int StatementRun::ErrorNumber() const {
   return 0;
 }
 
-StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows) {
+StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
+                              std::size_t resultByteLimit) {
   StatementRun run;
   OdbcHandle statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection);
   if (!statement) {
@@ -217,7 +255,7 @@ StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool col
     if (run.errors.empty()) run.errors.push_back({"HY001", 0, "no statement handle"});
     return run;
   }
-  StatementDrain drain(statement.get(), run);
+  StatementDrain drain(statement.get(), run, resultByteLimit);
   std::vector<SQLWCHAR> text = ToSqlWide(sql);
   SQLRETURN rc =
       SQLExecDirectW(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size() - 1));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,10 +27,19 @@ struct StatementRun {
   int ErrorNumber() const;
 };
 
+// What the rows of one result may take in memory (cells with their
+// bookkeeping). The service reads a row or a few; the bound turns a hostile
+// table of millions of rows into a failed statement instead of exhausting
+// the host's memory.
+inline constexpr std::size_t kDefaultResultByteLimit = std::size_t{64} * 1024 * 1024;
+
 // Runs one batch on its own statement handle and drains every result with
 // SQLMoreResults until the driver reports no more: a BACKUP's error may come
 // only after its progress messages, and a statement closed early is
-// cancelled. With `collectRows` the first result set is read into memory.
-StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows);
+// cancelled. With `collectRows` the first result set is read into memory;
+// a result larger than `resultByteLimit` fails the statement. Informational
+// messages past a fixed amount of text are consumed but not kept.
+StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
+                              std::size_t resultByteLimit);
 
 }  // namespace mvx

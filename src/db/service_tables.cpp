@@ -75,11 +75,13 @@ void ServiceTables::WriteServiceLog(std::string_view database, std::string_view 
     if (!database_.ConnectDatabase()) return;
     SqlConnection& connection = database_.connection();
     // After "use master" (the full backup ends that way) the row still
-    // belongs in the connection database's table.
+    // belongs in the connection database's table. "db..T0245" resolves the
+    // schema as the bare name does in that database (the login's default
+    // schema first), where the table was created without one.
     std::string table = "T0245";
     const std::string& home = connection.ConnectionDatabase();
     if (!home.empty() && !EqualsNoCase(connection.CurrentDatabase(), home)) {
-      table = SqlIdentifier(home) + ".dbo.T0245";
+      table = SqlIdentifier(home) + "..T0245";
     }
     // Cut to the column widths so that the row is stored, not refused.
     const std::string statement =
@@ -117,7 +119,8 @@ std::string ServiceTables::ReadTransportMode() {
   std::string mode;
   try {
     OpenQuery(sqlQuery_, "select C005 from T0246");
-    mode = sqlQuery_.FieldText("C005");
+    // A char(1) column holding '' reads back as one blank: that is the empty value too.
+    mode = TrimBlanks(sqlQuery_.FieldText("C005"));
   } catch (const SqlError& error) {
     // Before the first start has created T0246 the mode is the default one,
     // so that the start goes on to create the table.

@@ -94,7 +94,8 @@ struct SqlConnection::Impl {
   std::optional<OdbcDriver> driver;
 };
 
-SqlConnection::SqlConnection() : impl_(std::make_unique<Impl>()) {}
+SqlConnection::SqlConnection()
+    : resultByteLimit_(kDefaultResultByteLimit), impl_(std::make_unique<Impl>()) {}
 
 SqlConnection::~SqlConnection() { Close(); }
 
@@ -169,7 +170,7 @@ void SqlConnection::Close() noexcept {
 
 StatementRun SqlConnection::Run(std::string_view sql, bool collectRows) {
   Open();
-  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows);
+  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_);
   if (run.connectionLost || (run.failed && ConnectionDead(impl_->connection.get()))) {
     Close();
     return run;

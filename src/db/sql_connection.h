@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -45,7 +46,6 @@ class SqlConnection {
   SqlConnection& operator=(const SqlConnection&) = delete;
 
   void SetParams(ConnectionParams params);
-  const ConnectionParams& Params() const { return params_; }
 
   // Throws SqlError when no driver is installed, or the server can't be
   // reached or refuses the login. A no-op when open.
@@ -59,6 +59,9 @@ class SqlConnection {
   const std::string& CurrentDatabase() const { return currentDatabase_; }
   // The database the connection was opened in. Empty while closed.
   const std::string& ConnectionDatabase() const { return connectionDatabase_; }
+  // What the rows of one result may take in memory; a larger result fails
+  // its statement. Tests lower it.
+  void SetResultByteLimit(std::size_t bytes) { resultByteLimit_ = bytes; }
 
  private:
   friend class SqlQuery;
@@ -71,6 +74,7 @@ class SqlConnection {
   ConnectionParams params_;
   std::string currentDatabase_;
   std::string connectionDatabase_;
+  std::size_t resultByteLimit_;
   std::unique_ptr<Impl> impl_;
 };
 

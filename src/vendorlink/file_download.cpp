@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "common/atomic_file.h"
 #include "vendorlink/http_error.h"
 #include "vendorlink/link_module.h"
 
@@ -53,6 +54,10 @@ bool TdMFunc::DownloadFile(std::string_view url, const std::string& path) {
     }
     out.close();
     if (!out) throw std::runtime_error("Unable to write to " + path + ".download");
+  }
+  // On the disk before the rename, so a power loss cannot leave an empty program behind.
+  if (!SyncFileToDisk(temp.path().string())) {
+    throw std::runtime_error("Unable to write to " + path + ".download");
   }
   std::error_code error;
   fs::rename(temp.path(), target, error);

@@ -51,19 +51,15 @@ class HttpClient {
   // stream that refuses a write throws std::runtime_error (not HttpError).
   void HttpGetToStream(std::string_view url, std::ostream& out);
 
-  // "application/json;charset=euc-kr" until the first POST, then the content
-  // type of the latest POST.
-  const std::string& ContentType() const { return contentType_; }
-  const CookieJar& Cookies() const { return cookies_; }
-  const HttpClientOptions& Options() const { return options_; }
+ private:
   // Closes a connection the server kept alive.
   void Disconnect();
-
- private:
   void Exchange(std::string_view url, bool isPost, std::string_view postBody,
                 HttpBodyTarget& target, int exchangeLimitMs);
 
   HttpClientOptions options_;
+  // "application/json;charset=euc-kr" until the first POST, then the content
+  // type of the latest POST.
   std::string contentType_;
   CookieJar cookies_;
   TcpSocket connection_;

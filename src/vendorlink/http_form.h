@@ -20,8 +20,6 @@ class HttpForm {
 
   void AddField(std::string_view name, std::string_view value);
 
-  const std::string& Boundary() const { return boundary_; }
-  const std::vector<std::pair<std::string, std::string>>& Fields() const { return fields_; }
   // "multipart/form-data; boundary=" and the boundary.
   std::string ContentType() const;
   // Each field as "--" boundary CRLF, its Content-Disposition line, an empty

@@ -310,7 +310,6 @@ void HttpResponseParser::EndOfHeaders(HttpResponseHandler& handler) {
     keepAlive_ = false;
   }
 
-  headersDone_ = true;
   switch (framing_) {
     case Framing::kNone:
       state_ = State::kComplete;

@@ -52,7 +52,6 @@ class HttpResponseParser {
 
   bool Complete() const { return state_ == State::kComplete; }
   bool Failed() const { return state_ == State::kFailed; }
-  bool HeadersDone() const { return headersDone_; }
   // True once any byte of an answer arrived.
   bool Started() const { return bytesSeen_ > 0; }
   const std::string& Error() const { return error_; }
@@ -63,7 +62,6 @@ class HttpResponseParser {
   const std::vector<HttpHeader>& Headers() const { return headers_; }
   // Value of the first header of that name (case-insensitive).
   std::optional<std::string_view> Header(std::string_view name) const;
-  int InterimAnswers() const { return interimAnswers_; }
   // The connection may carry another request after this answer.
   bool KeepAlive() const;
 
@@ -98,7 +96,6 @@ class HttpResponseParser {
   std::size_t headerBytes_ = 0;
   std::uint64_t bytesSeen_ = 0;
   std::uint64_t remaining_ = 0;
-  bool headersDone_ = false;
   bool keepAlive_ = false;
   int minorVersion_ = 0;
   int status_ = 0;

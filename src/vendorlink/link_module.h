@@ -85,8 +85,6 @@ class TdMFunc final : public ReportSink {
 
   // "http://" primary host and the path: where HTTP requests go.
   std::string SupportUrl(std::string_view path) const;
-  HttpClient& IdHTTP1() { return idHttp1_; }
-  const LinkEndpoints& Endpoints() const { return endpoints_; }
 
  private:
   void RecordReportFailure(std::string_view reason) noexcept;

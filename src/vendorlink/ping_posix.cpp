@@ -72,6 +72,9 @@ PingResult IcmpPinger::Ping(std::string_view host) {
   if (!sock.ok()) return result;
   const int ttl = kTimeToLive;
   ::setsockopt(sock.fd(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+  // No IP header flags: left alone, Linux marks the echo "don't fragment".
+  const int noDontFragment = IP_PMTUDISC_DONT;
+  ::setsockopt(sock.fd(), IPPROTO_IP, IP_MTU_DISCOVER, &noDontFragment, sizeof noDontFragment);
 
   const std::uint16_t sequence = ++impl_->sequence;
   const std::string request = BuildEchoRequest(impl_->identifier, sequence);

@@ -38,7 +38,6 @@ class TcpSocket {
   void Close() noexcept;
 
   bool IsOpen() const { return handle_ != kNoSocket; }
-  NativeSocket Handle() const { return handle_; }
 
  private:
   NativeSocket handle_ = kNoSocket;

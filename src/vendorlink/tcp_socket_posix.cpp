@@ -1,6 +1,4 @@
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/host_info.h"
 #include "vendorlink/tcp_socket.h"
 
 namespace mvx {
@@ -41,23 +40,12 @@ WaitResult PollFor(int fd, short events, int timeoutMs) {
 }
 
 bool ResolveIpv4(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string& error) {
-  std::memset(&out, 0, sizeof out);
+  out = sockaddr_in{};
   out.sin_family = AF_INET;
   out.sin_port = htons(port);
-  const std::string name(host);
-  if (::inet_pton(AF_INET, name.c_str(), &out.sin_addr) == 1) return true;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (name.empty() || ::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 ||
-      found == nullptr) {
-    error = "Host not found: " + name;
-    return false;
-  }
-  out.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-  ::freeaddrinfo(found);
-  return true;
+  if (::inet_pton(AF_INET, ResolveHostAddress(host).c_str(), &out.sin_addr) == 1) return true;
+  error = "Host not found: " + std::string(host);
+  return false;
 }
 
 }  // namespace

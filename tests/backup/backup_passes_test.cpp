@@ -114,6 +114,95 @@ TEST_F(BackupPassesTest, FailedLogFileReadSwitchesBackToFullAndFails) {
   }
 }
 
+// After a BACKUP the server accepted, only a log file name that cannot be
+// read on the connection that switched to the database fails the unit, and
+// then the database goes back to the full recovery model first. A link lost
+// on the way would let the next statement reopen the connection in its own
+// database, whose log is not this one's. Every other failure is absorbed.
+TEST_F(BackupPassesTest, StepsAfterTheBackup) {
+  settings.databases = {"TremoLandix", "", "Other", "", "", ""};
+  PutFile("TremoLandix(20240315).ful");
+  const std::string backup = "BACKUP DATABASE [Other] TO DISK = N'" + File("Other(20240315).ful") +
+                             "' WITH INIT, NOUNLOAD, NAME = N'Other 백업', NOSKIP, STATS = 10, "
+                             "NOFORMAT";
+  const std::string use = "use Other";
+  const std::string simple = "ALTER DATABASE Other SET RECOVERY SIMPLE";
+  const std::string logFile = "select name from sysfiles where fileid = 2";
+  const std::string shrink = "DBCC SHRINKFILE(Other_Log)";
+  const std::string full = "ALTER DATABASE Other SET RECOVERY FULL";
+  const std::vector<std::string> all = {backup, use, simple, logFile, shrink, full, "use master"};
+  auto refused = [](int number) {
+    sql::SqlReply reply;
+    reply.error = sql::SqlMessage{number, "refused", 16};
+    return reply;
+  };
+  sql::SqlReply noFile;  // a database without a second file
+  noFile.results.push_back({{{"name", sql::SqlColumn::Type::Text}}, {}});
+  sql::SqlReply dropped;
+  dropped.dropConnection = true;
+
+  struct Case {
+    const char* name;
+    std::string pattern;
+    sql::SqlReply reply;
+    std::vector<std::string> statements;
+    bool succeeds;
+  };
+  const std::vector<Case> cases = {
+      {"simple refused", "SET RECOVERY SIMPLE", refused(5058), all, true},
+      {"shrink refused", "^DBCC SHRINKFILE", refused(8985), all, true},
+      {"full refused", "SET RECOVERY FULL", refused(5058), all, true},
+      {"use master refused", "^use master", refused(916), all, true},
+      {"no log file",
+       "sysfiles",
+       noFile,
+       {backup, use, simple, logFile, "DBCC SHRINKFILE()", full, "use master"},
+       true},
+      {"link lost on the switch to simple",
+       "SET RECOVERY SIMPLE",
+       dropped,
+       {backup, use, simple, full},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRules();
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    server.addRule(c.pattern, c.reply, 1);
+    server.addRule("sysfiles", LogFileName("Other_Log"));
+
+    engine.RunFullBackups("2024-03-15");
+
+    EXPECT_EQ(Statements(), c.statements);
+    EXPECT_THAT(logged, ElementsAre(LoggedMessage{
+                            "Other", c.succeeds ? "Full Backup 완료" : "Full Backup Fail!!!"}));
+    EXPECT_THAT(reports.sent, ElementsAre(Sent("Other", c.succeeds ? "012" : "002")));
+  }
+}
+
+// Every slot is judged before the first backup starts: a second slot of the
+// same database is backed up too, into the same file, although the first
+// backup has written it by then.
+TEST_F(BackupPassesTest, AllSlotsAreJudgedBeforeTheFirstBackup) {
+  settings.databases = {"TremoLandix", "", "TremoLandix", "", "", ""};
+  serviceTables.SetEcho([this](std::string_view db, std::string_view message) {
+    logged.push_back({std::string(db), std::string(message)});
+    PutFile(std::string(db) + "(20240315).inc");  // what the server wrote
+  });
+
+  engine.RunDifferentialBackups("2024-03-15");
+  engine.RunDifferentialBackups("2024-03-15");  // today's file is there now
+
+  const std::string statement =
+      "Backup DATABASE [TremoLandix] TO DISK = N'" + File("TremoLandix(20240315).inc") +
+      "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'TremoLandix백업', NOSKIP, STATS = 10, "
+      "NOFORMAT";
+  EXPECT_THAT(Statements(), ElementsAre(statement, statement));
+  EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", "013"), Sent("TremoLandix", "013")));
+}
+
 // A "use" that fails would leave the shrink acting on another database's log.
 TEST_F(BackupPassesTest, FailedUseSkipsTheRecoverySwitchesAndTheShrink) {
   server.setDatabases({"TremoLandix"});

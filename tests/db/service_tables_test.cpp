@@ -104,6 +104,7 @@ TEST_F(ServiceTablesTest, TransportModeReadsAsOneUnlessTheTableSaysOtherwise) {
       {"no row", Rows({{"C005", SqlColumn::Type::Text}}, {}), "1"},
       {"NULL", Mode(std::nullopt), "1"},
       {"empty", Mode(""), "1"},
+      {"blank-padded empty char(1)", Mode(" "), "1"},
       {"socket", Mode("2"), "2"},
       {"no table", Error(208, "Invalid object name 'T0246'."), "1"},
   };
@@ -156,8 +157,8 @@ TEST_F(ServiceTablesTest, ActivityRowLandsInTheConnectionDatabaseAfterUse) {
     std::string table;
   };
   const std::vector<Case> cases = {
-      {"TremoLandix", "TremoLandix.dbo.T0245"},
-      {"Quendrilaxo 2024", "[Quendrilaxo 2024].dbo.T0245"},
+      {"TremoLandix", "TremoLandix..T0245"},
+      {"Quendrilaxo 2024", "[Quendrilaxo 2024]..T0245"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.connectionDatabase);

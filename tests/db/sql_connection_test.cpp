@@ -130,6 +130,69 @@ TEST_F(SqlConnectionTest, ErrorAfterProgressMessagesFailsWhileProgressAloneSucce
   }
 }
 
+// A hostile table must not take the host's memory: a result beyond the
+// limit fails its statement, and the connection goes on working.
+TEST_F(SqlConnectionTest, ResultsBeyondTheLimitFailTheStatement) {
+  connection.SetResultByteLimit(64 * 1024);
+  auto ints = [](std::size_t count) {
+    return Rows({{"C001", Type::Int}}, std::vector<std::vector<sql::SqlCell>>(count, {"1"}));
+  };
+  auto text = [](std::size_t length) {
+    return Rows({{"C051", Type::Text}}, {{std::string(length, 'x')}});
+  };
+  struct Case {
+    const char* name;
+    SqlReply reply;
+    bool fits;
+  };
+  const std::vector<Case> cases = {
+      {"a few rows", ints(100), true},
+      {"many rows", ints(5000), false},
+      {"a long value", text(20000), true},
+      {"a value beyond the limit", text(40000), false},
+  };
+  ASSERT_TRUE(database.ConnectDatabase());
+  SqlQuery query(connection);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRules();
+    server.addRule("^select C0", c.reply);
+    server.addRule("^select count", Count(7));
+    if (c.fits) {
+      EXPECT_NO_THROW(OpenQuery(query, "select C001 from T0500"));
+    } else {
+      EXPECT_THROW(OpenQuery(query, "select C001 from T0500"), SqlError);
+    }
+    OpenQuery(query, "select count(*) from T0245");
+    EXPECT_EQ(query.FieldInt(0), 7);
+  }
+  EXPECT_EQ(server.logins().size(), 1U);
+}
+
+// A procedure that prints without end must not fill the memory with its
+// messages either; what is dropped never hides the statement's error.
+TEST_F(SqlConnectionTest, MessagesAreKeptOnlyUpToALimit) {
+  ASSERT_TRUE(database.ConnectDatabase());
+  SqlQuery query(connection);
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "with an error at the end" : "messages only");
+    SqlReply flood;
+    for (int i = 0; i < 40; ++i) flood.infos.push_back({50000, std::string(30000, 'm'), 0});
+    if (fails)
+      flood.error = sql::SqlMessage{3013, "BACKUP DATABASE is terminating abnormally.", 16};
+    server.clearRules();
+    server.addRule("^Exec", flood);
+
+    const StatementOutcome outcome = RunStatement(query, "Exec PM_KeyPart");
+    EXPECT_EQ(outcome.succeeded, !fails);
+    EXPECT_EQ(outcome.nativeError, fails ? 3013 : 0);
+    std::size_t kept = 0;
+    for (const std::string& message : query.Messages()) kept += message.size();
+    EXPECT_GT(kept, 0U);
+    EXPECT_LE(kept, std::size_t{1024} * 1024);
+  }
+}
+
 TEST_F(SqlConnectionTest, UseChangesTheDatabaseOfEveryQueryObjectUntilReopened) {
   ASSERT_TRUE(database.ConnectDatabase());
   EXPECT_EQ(connection.CurrentDatabase(), "TremoLandix");

@@ -23,6 +23,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   // The folder with a trailing separator, the form ExeDir has.
+  const std::filesystem::path& path() const { return path_; }
   std::string dir() const { return path_.string() + "/"; }
   std::string file(const std::string& name) const { return (path_ / name).string(); }
 

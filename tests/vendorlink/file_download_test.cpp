@@ -43,7 +43,7 @@ TEST_F(FileDownload, FailedFetchLeavesTheOldFileAsItWas) {
     LoopbackHttpServer http(kPrimary);
     http.Enqueue(reply);
     auto link = MakeLink(Endpoints(http.Port(), 1));
-    const std::string target = dir_.File("Mvx_RidOdadez.exe");
+    const std::string target = dir_.file("Mvx_RidOdadez.exe");
     WriteFileBytes(target, oldBytes);
     EXPECT_FALSE(link->DownloadFile(link->SupportUrl("/RazuRarevi/Mvx_RidOdadez.exe"), target));
     EXPECT_EQ(ReadFileBytes(target), oldBytes);
@@ -54,7 +54,7 @@ TEST_F(FileDownload, FailedFetchLeavesTheOldFileAsItWas) {
   http.Enqueue(HttpReply(404, "Not Found", ""));
   auto link = MakeLink(Endpoints(http.Port(), 1));
   EXPECT_FALSE(
-      link->DownloadFile(link->SupportUrl("/Common/dbexpmss.dll"), dir_.File("dbexpmss.dll")));
+      link->DownloadFile(link->SupportUrl("/Common/dbexpmss.dll"), dir_.file("dbexpmss.dll")));
   EXPECT_EQ(Listing(), std::vector<std::string>{"Mvx_RidOdadez.exe"});
 }
 
@@ -65,7 +65,7 @@ TEST_F(FileDownload, CompleteBodyReplacesTheFile) {
   http.Enqueue(HttpReply(200, "OK", program));
   http.Enqueue(HttpReply(200, "OK", ""));
   auto link = MakeLink(Endpoints(http.Port(), 1));
-  const std::string target = dir_.File("Mvx_RidOdadez.exe");
+  const std::string target = dir_.file("Mvx_RidOdadez.exe");
   WriteFileBytes(target, "old");
 
   ASSERT_TRUE(link->DownloadFile(link->SupportUrl("/RazuRarevi/Mvx_RidOdadez.exe"), target));
@@ -80,7 +80,7 @@ TEST_F(FileDownload, CompleteBodyReplacesTheFile) {
 TEST_F(FileDownload, UnwritableTargetRaises) {
   LoopbackHttpServer http(kPrimary);
   auto link = MakeLink(Endpoints(http.Port(), 1));
-  EXPECT_THROW(link->DownloadFile(link->SupportUrl("/x"), dir_.File("missing/x.exe")),
+  EXPECT_THROW(link->DownloadFile(link->SupportUrl("/x"), dir_.file("missing/x.exe")),
                std::runtime_error);
   EXPECT_TRUE(http.Requests().empty());
 }

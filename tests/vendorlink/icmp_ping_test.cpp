@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "support/http/icmp_capture.h"
 #include "vendorlink/icmp_echo.h"
 #include "vendorlink/pinger.h"
 
@@ -45,6 +46,24 @@ TEST(IcmpPinger, LoopbackAddressesAnswer) {
   EXPECT_TRUE(named.answered);
   EXPECT_EQ(named.address, "127.0.0.1");
   EXPECT_FALSE(pinger->Ping("").answered);
+}
+
+// The echo as it leaves: 56 data bytes, time to live 64, no IP header flags.
+TEST(IcmpPinger, EchoRequestOnTheWire) {
+  std::unique_ptr<IcmpPinger> pinger;
+  std::unique_ptr<testing::IcmpCapture> capture;
+  try {
+    pinger = std::make_unique<IcmpPinger>(3000);
+    capture = std::make_unique<testing::IcmpCapture>();
+  } catch (const std::runtime_error& e) {
+    GTEST_SKIP() << e.what();
+  }
+  EXPECT_TRUE(pinger->Ping("127.0.0.7").answered);
+  const auto request = capture->WaitForRequest("127.0.0.7", 2000);
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(request->dataBytes, 56u);
+  EXPECT_EQ(request->ttl, 64);
+  EXPECT_EQ(request->flags, 0) << "don't-fragment or another flag set";
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ class LinkFixture : public ::testing::Test {
  protected:
   LinkFixture()
       : clock_(LocalDateTime::Make(2026, 3, 6, 14, 5, 9, 7)),
-        log_(dir_.Dir(), clock_),
+        log_(dir_.dir(), clock_),
         pinger_({kPrimary, kSecondary}) {}
 
   // Short waits, so only the test that means to wait the real time does.

@@ -166,6 +166,26 @@ TEST_F(LinkModule, NoHostAnswersAPing) {
   EXPECT_EQ(link->CurrentHostAddress(), "");
 }
 
+// The link check takes the address the ping found; a report's ping takes the
+// address that the host name resolves to.
+TEST_F(LinkModule, HostAddressFromThePingOrFromNameResolution) {
+  for (const bool primaryAnswers : {true, false}) {
+    SCOPED_TRACE(primaryAnswers ? "primary answers" : "only the secondary answers");
+    auto endpoints = Endpoints(1, 1);
+    (primaryAnswers ? endpoints.primaryHost : endpoints.secondaryHost) = "localhost";
+    pinger_.SetAnswering({"localhost"});
+    pinger_.reportedAddress["localhost"] = "127.0.0.9";
+    auto link = MakeLink(endpoints);
+    link->SetTransportMode("1");
+
+    EXPECT_EQ(link->SelectSupportHost(), "127.0.0.9");
+    EXPECT_FALSE(link->CheckLink());
+    EXPECT_EQ(link->CurrentHostAddress(), "127.0.0.9");
+    EXPECT_TRUE(link->PingSupportHost());
+    EXPECT_EQ(link->CurrentHostAddress(), "127.0.0.1");
+  }
+}
+
 TEST_F(LinkModule, TransportModeChoosesCheckAndReportTransport) {
   struct Case {
     const char* mode;
