@@ -1,4 +1,4 @@
 # Debian packages the build needs (sourced by run.sh and test.sh).
-MVX_BUILD_PACKAGES=(cmake make g++ pkg-config locales googletest libgtest-dev libgmock-dev
+MVX_BUILD_PACKAGES=(cmake make g++ googletest libgtest-dev libgmock-dev
   libbenchmark-dev unixodbc odbcinst unixodbc-dev tdsodbc)
 MVX_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix clang libclang-rt-14-dev)
