@@ -36,10 +36,14 @@ class Fd {
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  // A rewrite keeps the permissions of the file it replaces: the settings file holds the
+  // database password, and an operator who closed it to others keeps it closed.
+  struct stat existing {};
+  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
   std::string temp = path + ".tmp-XXXXXX";
   Fd fd(::mkstemp(temp.data()));
   if (fd.get() < 0) Refused(path);
-  bool ok = ::fchmod(fd.get(), 0644) == 0;
+  bool ok = ::fchmod(fd.get(), mode) == 0;
   std::size_t done = 0;
   while (ok && done < bytes.size()) {
     const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);

@@ -24,6 +24,14 @@ bool ReadDigits(std::string_view text, int& out) {
   return true;
 }
 
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
 }  // namespace
 
 std::string FormatDate(const LocalDateTime& t) {
@@ -58,14 +66,6 @@ std::string NormalizeDateText(std::string_view text) {
     return from < text.size() ? std::string(text.substr(from, count)) : std::string();
   };
   return piece(0, 4) + "-" + piece(5, 2) + "-" + piece(8, 2);
-}
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 0;
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
 std::string ShiftDateText(std::string_view text, int days) {

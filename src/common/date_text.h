@@ -23,7 +23,4 @@ std::string ShiftDateText(std::string_view text, int days);
 // yyyymmdd from yyyy-mm-dd (characters 1-4, 6-7, 9-10).
 std::string DateStamp(std::string_view dateText);
 
-bool IsLeapYear(int year);
-int DaysInMonth(int year, int month);
-
 }  // namespace mvx

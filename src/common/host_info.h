@@ -17,10 +17,12 @@ std::string ReadComputerName();
 std::string ReadFileVersion();
 // Total free bytes of the volume that holds the path, 0 when the query fails.
 std::uint64_t GetFreeDiskBytes(std::string_view path);
+// Full path of the running executable; empty when the system cannot tell.
+std::string ExecutablePath();
 // Folder of the running executable with a trailing separator.
 std::string ExecutableDir();
-// The platform's path separator as text ("\\" on Windows, "/" on POSIX).
-std::string_view PathSeparator();
+// File name of the running executable: the event source of the program's own failures.
+std::string ExecutableFileName();
 // Turns a path written with "\" separators into the platform's form.
 std::string NativePath(std::string_view path);
 

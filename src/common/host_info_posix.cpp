@@ -55,15 +55,22 @@ std::uint64_t GetFreeDiskBytes(std::string_view path) {
   return static_cast<std::uint64_t>(info.f_bfree) * info.f_frsize;
 }
 
-std::string ExecutableDir() {
+std::string ExecutablePath() {
   char buffer[PATH_MAX + 1] = {};
   const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  if (n <= 0) return "./";
-  std::string path(buffer, static_cast<std::size_t>(n));
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string ExecutableDir() {
+  const std::string path = ExecutablePath();
+  if (path.empty()) return "./";
   return path.substr(0, path.rfind('/') + 1);
 }
 
-std::string_view PathSeparator() { return "/"; }
+std::string ExecutableFileName() {
+  const std::string path = ExecutablePath();
+  return path.substr(path.rfind('/') + 1);
+}
 
 std::string NativePath(std::string_view path) {
   std::string out(path);

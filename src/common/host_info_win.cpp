@@ -61,13 +61,13 @@ std::string ReadComputerName() {
 }
 
 std::string ReadFileVersion() {
-  char path[MAX_PATH + 1] = {};
-  if (GetModuleFileNameA(nullptr, path, MAX_PATH) == 0) return "0.0.0.0";
+  const std::string path = ExecutablePath();
+  if (path.empty()) return "0.0.0.0";
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
   if (size == 0) return "0.0.0.0";
   std::vector<char> data(size);
-  if (!GetFileVersionInfoA(path, 0, size, data.data())) return "0.0.0.0";
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data())) return "0.0.0.0";
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
   if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
@@ -87,15 +87,22 @@ std::uint64_t GetFreeDiskBytes(std::string_view path) {
   return totalFree.QuadPart;
 }
 
-std::string ExecutableDir() {
+std::string ExecutablePath() {
   char path[MAX_PATH + 1] = {};
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n == 0) return ".\\";
-  std::string full(path, n);
-  return full.substr(0, full.find_last_of("\\/") + 1);
+  return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
 }
 
-std::string_view PathSeparator() { return "\\"; }
+std::string ExecutableDir() {
+  const std::string path = ExecutablePath();
+  if (path.empty()) return ".\\";
+  return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+std::string ExecutableFileName() {
+  const std::string path = ExecutablePath();
+  return path.substr(path.find_last_of("\\/") + 1);
+}
 
 std::string NativePath(std::string_view path) { return std::string(path); }
 

@@ -1,5 +1,8 @@
 #include "common/profile_file.h"
 
+#include <filesystem>
+#include <stdexcept>
+
 #include "common/atomic_file.h"
 #include "common/text_util.h"
 
@@ -53,7 +56,12 @@ ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) { Reload(); 
 void ProfileFile::Reload() {
   lines_.clear();
   std::string bytes;
-  if (!ReadWholeFile(path_, bytes)) return;
+  if (!ReadWholeFile(path_, bytes)) {
+    std::error_code error;
+    unreadable_ = std::filesystem::exists(path_, error);
+    return;
+  }
+  unreadable_ = false;
   std::string_view rest(bytes);
   if (rest.substr(0, kUtf8Bom.size()) == kUtf8Bom) rest.remove_prefix(kUtf8Bom.size());
   while (!rest.empty()) {
@@ -150,13 +158,6 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
   Save();
 }
 
-void ProfileFile::DeleteKey(std::string_view section, std::string_view key) {
-  const int line = FindKey(FindSection(section), key);
-  if (line < 0) return;
-  lines_.erase(lines_.begin() + line);
-  Save();
-}
-
 void ProfileFile::DeleteKeys(std::string_view section, const std::vector<std::string>& keys) {
   bool changed = false;
   for (const std::string& key : keys) {
@@ -169,6 +170,7 @@ void ProfileFile::DeleteKeys(std::string_view section, const std::vector<std::st
 }
 
 void ProfileFile::Save() const {
+  if (unreadable_) throw std::runtime_error("Unable to write to " + path_);
   std::string bytes;
   for (const std::string& line : lines_) {
     bytes += line;

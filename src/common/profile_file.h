@@ -12,6 +12,8 @@ namespace mvx {
 // keys and values are ignored on reading. Values are byte strings (the file's
 // own encoding). Every change rewrites the file at once, atomically, with CRLF
 // line ends; a refused write throws std::runtime_error("Unable to write to <path>").
+// A file that exists but cannot be read reads as empty and refuses every write,
+// so a change never replaces contents it could not see.
 class ProfileFile {
  public:
   // Longest value a read keeps, as the Windows functions with a 2048-byte buffer.
@@ -35,14 +37,11 @@ class ProfileFile {
                                        std::size_t listBytes = kKeyListBytes) const;
 
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
-  void DeleteKey(std::string_view section, std::string_view key);
-  // Deletes several keys with one rewrite of the file.
+  // Deletes the keys with one rewrite of the file (none when no key was there).
   void DeleteKeys(std::string_view section, const std::vector<std::string>& keys);
 
-  // Re-reads the file from disk (a missing file reads as empty).
-  void Reload();
-
  private:
+  void Reload();                                    // a missing file reads as empty
   int FindSection(std::string_view section) const;  // index of the header line, -1
   int FindKey(int sectionLine, std::string_view key) const;
   int SectionEnd(int sectionLine) const;  // index after the last line of the section
@@ -50,6 +49,7 @@ class ProfileFile {
 
   std::string path_;
   std::vector<std::string> lines_;
+  bool unreadable_ = false;
 };
 
 }  // namespace mvx

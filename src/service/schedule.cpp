@@ -1,13 +1,16 @@
 #include "service/schedule.h"
 
 #include <algorithm>
+#include <span>
 
 #include "common/date_text.h"
 
 namespace mvx {
+namespace {
 
-template <std::size_t N>
-bool BackupDue(std::string_view type, const std::array<std::string, N>& days, std::string_view time,
+// True when the rule ("1" day of month, "2" Korean weekday, "3" every day) names today
+// and now is not before the set time.
+bool BackupDue(std::string_view type, std::span<const std::string> days, std::string_view time,
                std::string_view dayOfMonth, std::string_view weekday, std::string_view nowTime) {
   // Times are compared as texts, so "9:00" is never reached: hours need two digits.
   const bool timeReached = nowTime >= time;
@@ -20,10 +23,7 @@ bool BackupDue(std::string_view type, const std::array<std::string, N>& days, st
   return false;
 }
 
-template bool BackupDue<3>(std::string_view, const std::array<std::string, 3>&, std::string_view,
-                           std::string_view, std::string_view, std::string_view);
-template bool BackupDue<6>(std::string_view, const std::array<std::string, 6>&, std::string_view,
-                           std::string_view, std::string_view, std::string_view);
+}  // namespace
 
 void EvaluateSchedule(const Settings& settings, const Clock& clock, ScheduleActions& actions) {
   if (settings.dbPath.empty()) {

@@ -24,12 +24,6 @@ class ScheduleActions {
   virtual bool StopRequested() const = 0;
 };
 
-// True when the day matches one of the configured days for the backup rule
-// ("1" day of month, "2" Korean weekday, "3" every day) and now is not before the time.
-template <std::size_t N>
-bool BackupDue(std::string_view type, const std::array<std::string, N>& days, std::string_view time,
-               std::string_view dayOfMonth, std::string_view weekday, std::string_view nowTime);
-
 // Decides from the clock and the settings what is due this tick and asks for it.
 void EvaluateSchedule(const Settings& settings, const Clock& clock, ScheduleActions& actions);
 

@@ -36,12 +36,6 @@ void Notify(const std::string& state) {
   close(fd);
 }
 
-std::string ExecutablePath() {
-  char buffer[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
 int Install(const CommandLine& command) {
   InstallTarget target;
   target.executablePath = ExecutablePath();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/ansi_codec.h"
 #include "common/host_info.h"
 #include "service/command_line.h"
 #include "service/console_echo.h"
@@ -47,17 +48,6 @@ class ControlQueue {
 ControlQueue g_controls;  // the SCM's handler has no context of ours but this
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status{};
-
-std::string ExecutablePath() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n);
-}
-
-std::string ExecutableName() {
-  const std::string path = ExecutablePath();
-  return path.substr(path.find_last_of("\\/") + 1);
-}
 
 void Report(DWORD state, SystemEventLog& eventLog) {
   g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -173,8 +163,8 @@ int Install(const CommandLine& command) {
   const InstallOutcome outcome =
       command.install ? InstallService(target) : UninstallService(target);
   if (!command.silent) {
-    const std::string text = InstallMessage(command.install, outcome);
-    MessageBoxA(nullptr, text.c_str(), ExecutableName().c_str(),
+    const std::string text = ToAnsi(InstallMessage(command.install, outcome));
+    MessageBoxA(nullptr, text.c_str(), ExecutableFileName().c_str(),
                 MB_OK | (outcome.ok ? MB_ICONINFORMATION : MB_ICONERROR));
   }
   return outcome.ok ? 0 : 1;
@@ -190,7 +180,7 @@ int RunServiceHost(const std::vector<std::string>& args) {
   SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) {
     SystemEventLog eventLog;
-    eventLog.Error(ExecutableName(), WinErrorText(GetLastError()));
+    eventLog.Error(ExecutableFileName(), WinErrorText(GetLastError()));
     return 1;
   }
   return 0;

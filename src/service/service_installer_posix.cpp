@@ -17,6 +17,24 @@ std::string UnitPath(const InstallTarget& target) {
   return dir + "/" + std::string(kServiceName) + ".service";
 }
 
+// The path as one quoted ExecStart word. systemd expands "%" specifiers in it and reads C
+// escapes inside the quotes, so a path holding these characters must be escaped.
+std::string ExecStartWord(const std::string& path) {
+  std::string word = "\"";
+  for (char c : path) {
+    if (c == '%') {
+      word += c;
+    } else if (c == '\\' || c == '"') {
+      word += '\\';
+    }
+    word += c;
+  }
+  word += '"';
+  return word;
+}
+
+// No start or stop timeout: without a login timeout the first connection attempts may take
+// minutes, and a stop waits for a running backup, as the Windows service does.
 std::string UnitText(const std::string& executablePath) {
   return "[Unit]\n"
          "Description=" +
@@ -27,11 +45,12 @@ std::string UnitText(const std::string& executablePath) {
          "\n"
          "[Service]\n"
          "Type=notify\n"
-         "ExecStart=\"" +
-         executablePath +
-         "\"\n"
+         "ExecStart=" +
+         ExecStartWord(executablePath) +
+         "\n"
          "User=root\n"
          "Restart=on-failure\n"
+         "TimeoutStartSec=infinity\n"
          "TimeoutStopSec=infinity\n"
          "\n"
          "[Install]\n"

@@ -20,19 +20,6 @@ InstallOutcome Failure() { return {false, WinErrorText(GetLastError())}; }
 
 }  // namespace
 
-std::string WinErrorText(unsigned long code) {
-  char* buffer = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text = n > 0 && buffer != nullptr ? std::string(buffer, n) : std::to_string(code);
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text;
-}
-
 InstallOutcome InstallService(const InstallTarget& target) {
   ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Failure();

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "backup/backup_engine.h"
-#include "common/date_text.h"
 #include "common/host_info.h"
 #include "common/text_util.h"
 #include "db/query_helpers.h"
@@ -115,9 +115,11 @@ bool TfMvxBackupMain::ServiceStart() {
   serviceTables_.WriteServiceVersion(serviceVersion_);
   serviceTables_.PurgeServiceLog();
   if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
+  // The start message goes out before the timer runs: a first tick must never share the
+  // connection with the start, however long the message takes to reach the server.
+  serviceTables_.WriteServiceLog("", "RazuRarevi Start");
   timer1_.Open();
   timer1_.Arm(options_.firstTickDelay);
-  serviceTables_.WriteServiceLog("", "RazuRarevi Start");
   return true;
 }
 
@@ -179,7 +181,9 @@ void TfMvxBackupMain::RegularWork() {
 
 void TfMvxBackupMain::Timer1Timer() {
   timer1_.Disarm();
-  std::string refreshFailure;
+  // A failure of the refreshes is not the tick's to swallow; it goes to the event log after
+  // the re-arming, even when its message is empty.
+  std::optional<std::string> refreshFailure;
   try {
     RefreshLink();
     if (!settings_.serverName.empty() && !settings_.login.empty() && !settings_.password.empty()) {
@@ -191,7 +195,7 @@ void TfMvxBackupMain::Timer1Timer() {
     refreshFailure = "unknown error";
   }
   timer1_.Arm(options_.timerUnit * settings_.timerInt);
-  if (!refreshFailure.empty()) eventLog_.Error("MvxRazuRarevi", refreshFailure);
+  if (refreshFailure) eventLog_.Error(ExecutableFileName(), *refreshFailure);
 }
 
 }  // namespace mvx

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <stdexcept>
@@ -72,10 +76,28 @@ TEST(ProfileFile, WritesInPlaceAppendsAndDeletes) {
   file.WriteString("A", "ONE", "uno");  // replaced where it stands
   file.WriteString("A", "bad", "line\r\nbreak");
   EXPECT_EQ(dir.read("w.ini"), "[A]\r\nONE=uno\r\ntwo=2\r\nbad=line  break\r\n[B]\r\nx=y\r\n");
-  file.DeleteKey("A", "two");
+  file.DeleteKeys("A", {"two"});
   file.DeleteKeys("A", {"one", "missing"});
   EXPECT_EQ(dir.read("w.ini"), "[A]\r\nbad=line  break\r\n[B]\r\nx=y\r\n");
   EXPECT_EQ(dir.entryCount(), 1u);  // no temporary file left behind
+}
+
+TEST(ProfileFile, RewriteKeepsTheFilePermissions) {
+  TempDir dir;
+  auto mode = [&](const std::string& name) {
+    struct stat info {};
+    stat(dir.file(name).c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  ProfileFile fresh(dir.file("new.ini"));
+  fresh.WriteString("S", "k", "v");
+  EXPECT_EQ(mode("new.ini"), 0644u);
+  dir.write("closed.ini", "[S]\r\nk=old\r\n");
+  chmod(dir.file("closed.ini").c_str(), 0600);
+  ProfileFile closed(dir.file("closed.ini"));
+  closed.WriteString("S", "k", "new");
+  EXPECT_EQ(mode("closed.ini"), 0600u);
+  EXPECT_EQ(closed.ReadString("S", "k"), "new");
 }
 
 TEST(ProfileFile, KeyListTakesWhatFitsInTheBuffer) {
@@ -121,6 +143,25 @@ TEST(ProfileFile, RefusedWriteRaisesAndLeavesTheOldFileIntact) {
 
   ProfileFile nowhere(dir.file("no/such/folder.ini"));
   EXPECT_THROW(nowhere.WriteString("S", "k", "v"), std::runtime_error);
+}
+
+TEST(ProfileFile, AFileThatCannotBeReadIsNeverReplaced) {
+  TempDir dir;
+  // A socket cannot be opened for reading, but a rename would replace it: it stands in for
+  // a file that is there but locked or unreadable at the moment it is read.
+  const std::string path = dir.file("locked.ini");
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ProfileFile file(path);
+  EXPECT_EQ(file.ReadString("S", "k", "d"), "d");
+  EXPECT_THROW(file.WriteString("S", "k", "v"), std::runtime_error);
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  close(fd);
 }
 
 }  // namespace

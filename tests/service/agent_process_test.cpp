@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "common/ansi_codec.h"
@@ -191,7 +192,11 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   EXPECT_NE(states.find("READY=1"), std::string::npos) << states;
   EXPECT_NE(states.find("STATUS=Paused"), std::string::npos) << states;
   EXPECT_NE(states.find("STOPPING=1"), std::string::npos) << states;
-  EXPECT_NE(child.output().find("[activity] RazuRarevi Stop"), std::string::npos) << child.output();
+  // Every echoed message carries its time.
+  EXPECT_TRUE(std::regex_search(
+      child.output(),
+      std::regex(R"((^|\n)\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \d{3} \[activity\] RazuRarevi Stop\n)")))
+      << child.output();
   const std::vector<std::string> batches = server.batchTexts();
   ASSERT_FALSE(batches.empty());
   EXPECT_NE(batches.back().find("'RazuRarevi Stop'"), std::string::npos);
@@ -200,6 +205,33 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
                 "create table T0246 (C001 int not null,C002 varchar(10) null,C003 varchar(10) "
                 "null,C004 varchar(10) null,C005 char(1) null,primary key(C001))"),
       batches.end());
+}
+
+TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
+  sql::ScriptedSqlServer server;
+  sql::SqlReply none;
+  none.results.push_back({{{"C005"}}, {}});
+  server.addRule("^select C005 from T0246$", none);
+  sql::SqlReply zero;
+  zero.results.push_back({{{"", sql::SqlColumn::Type::Int}}, {{"0"}}});
+  server.addRule("count\\(", zero);
+  sql::SqlReply missing;
+  missing.error = sql::SqlMessage{208, "Invalid object name 'TremoLandix.dbo.T0101'.", 16};
+  server.addRule("T0101", missing);
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+
+  // No switch: the service runs in the foreground.
+  Child child(agent, {},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+  EXPECT_EQ(child.Wait(20s), 1) << child.output();
+  EXPECT_NE(child.output().find(
+                "Service failed on start: Invalid object name 'TremoLandix.dbo.T0101'.\n"),
+            std::string::npos)
+      << child.output();
+  const std::vector<std::string> batches = server.batchTexts();
+  EXPECT_TRUE(std::none_of(batches.begin(), batches.end(), [](const std::string& b) {
+    return b.find("'RazuRarevi Start'") != std::string::npos;
+  }));
 }
 
 }  // namespace

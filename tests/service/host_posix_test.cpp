@@ -42,6 +42,8 @@ TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   EXPECT_NE(unit.find("Description=Morvex Razu Rarevi\n"), std::string::npos);
   EXPECT_NE(unit.find("ExecStart=\"/opt/mvx/MvxRazuRarevi\"\n"), std::string::npos);
   EXPECT_NE(unit.find("User=root\n"), std::string::npos);
+  // A start that waits minutes for an unreachable database server is not killed.
+  EXPECT_NE(unit.find("TimeoutStartSec=infinity\n"), std::string::npos);
   EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
 
   const InstallOutcome removed = UninstallService(target);
@@ -60,6 +62,24 @@ TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   EXPECT_EQ(
       InstallMessage(true, failed).rfind("Service \"Morvex Razu Rarevi\" failed to install", 0),
       0u);
+}
+
+TEST(Installer, ExecStartKeepsEveryPathAsItIs) {
+  struct Case {
+    std::string path, execStart;
+  };
+  const Case cases[] = {
+      {"/opt/my tools/MvxRazuRarevi", "ExecStart=\"/opt/my tools/MvxRazuRarevi\"\n"},
+      {"/opt/100%/MvxRazuRarevi", "ExecStart=\"/opt/100%%/MvxRazuRarevi\"\n"},
+      {"/opt/%d/MvxRazuRarevi", "ExecStart=\"/opt/%%d/MvxRazuRarevi\"\n"},
+      {"/opt/$HOME/MvxRazuRarevi", "ExecStart=\"/opt/$HOME/MvxRazuRarevi\"\n"},
+      {"/opt/a\\b\"c/MvxRazuRarevi", "ExecStart=\"/opt/a\\\\b\\\"c/MvxRazuRarevi\"\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir root;
+    ASSERT_TRUE(InstallService({c.path, root.dir(), false}).ok);
+    EXPECT_NE(root.read("fMvxBackupMain.service").find(c.execStart), std::string::npos) << c.path;
+  }
 }
 
 }  // namespace
