@@ -13,11 +13,15 @@
 #include "db/database.h"
 #include "db/sql_connection.h"
 #include "support/sql/scripted_sql_server.h"
+#include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
 
 namespace mvx::dbtest {
 
 namespace sql = mvx::testing;
+using sql::Count;
+using sql::Error;
+using sql::Rows;
 
 // The connection, its settings and the text log, pointed at a scripted server.
 class DbTest : public ::testing::Test {
@@ -38,21 +42,6 @@ class DbTest : public ::testing::Test {
       out.push_back(FromAnsi(log.ReadString("RazuRarevi Log", key)));
     }
     return out;
-  }
-
-  static sql::SqlReply Rows(std::vector<sql::SqlColumn> columns,
-                            std::vector<std::vector<sql::SqlCell>> rows) {
-    sql::SqlReply reply;
-    reply.results.push_back({std::move(columns), std::move(rows)});
-    return reply;
-  }
-  static sql::SqlReply Count(long long n) {
-    return Rows({{"", sql::SqlColumn::Type::Int}}, {{std::to_string(n)}});
-  }
-  static sql::SqlReply Error(int number, std::string text) {
-    sql::SqlReply reply;
-    reply.error = sql::SqlMessage{number, std::move(text), 16};
-    return reply;
   }
 
   sql::ScriptedSqlServer server;

@@ -6,32 +6,27 @@
 #include <thread>
 
 #include "support/sql/scripted_sql_server.h"
+#include "support/sql/sql_replies.h"
 
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-mvx::testing::SqlReply Rows(std::vector<mvx::testing::SqlColumn> columns,
-                            std::vector<std::vector<mvx::testing::SqlCell>> rows) {
-  mvx::testing::SqlReply reply;
-  reply.results.push_back({std::move(columns), std::move(rows)});
-  return reply;
-}
-
 }  // namespace
 
 int main() {
+  using mvx::testing::Count;
+  using mvx::testing::Rows;
   using mvx::testing::SqlColumn;
   std::signal(SIGTERM, [](int) { g_stop = 1; });
   std::signal(SIGINT, [](int) { g_stop = 1; });
 
   mvx::testing::ScriptedSqlServer server;
-  const auto count = [](const char* n) { return Rows({{"", SqlColumn::Type::Int}}, {{n}}); };
   server.addRule("^select C005 from T0246$", Rows({{"C005"}}, {}));
-  server.addRule("sysdatabases", count("0"));
+  server.addRule("sysdatabases", Count(0));
   server.addRule("T0101", Rows({{"C001"}}, {{"DEMO-INSTALL"}}));
-  server.addRule("from sysobjects", count("0"));
-  server.addRule("^select count\\(\\*\\) from T0246$", count("0"));
+  server.addRule("from sysobjects", Count(0));
+  server.addRule("^select count\\(\\*\\) from T0246$", Count(0));
   server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
   mvx::testing::SqlReply backup;
   backup.infos = {{3211, "100 percent processed.", 0},

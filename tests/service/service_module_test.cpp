@@ -10,6 +10,7 @@
 #include "common/scramble.h"
 #include "service/tf_mvx_backup_main.h"
 #include "support/sql/scripted_sql_server.h"
+#include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
 
 namespace mvx {
@@ -34,20 +35,9 @@ class RecordingEventLog final : public EventLog {
   std::vector<std::string> entries;
 };
 
-sql::SqlReply Rows(std::vector<sql::SqlColumn> columns,
-                   std::vector<std::vector<sql::SqlCell>> rows) {
-  sql::SqlReply reply;
-  reply.results.push_back({std::move(columns), std::move(rows)});
-  return reply;
-}
-sql::SqlReply Count(long long n) {
-  return Rows({{"", sql::SqlColumn::Type::Int}}, {{std::to_string(n)}});
-}
-sql::SqlReply Error(int number, std::string text) {
-  sql::SqlReply reply;
-  reply.error = sql::SqlMessage{number, std::move(text), 16};
-  return reply;
-}
+using sql::Count;
+using sql::Error;
+using sql::Rows;
 
 const char kTransportMode[] = "^select C005 from T0246$";
 const char kBrivellon[] =

@@ -1,0 +1,30 @@
+#pragma once
+
+// Short forms of the scripted server's most common answers.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/sql/scripted_sql_server.h"
+
+namespace mvx::testing {
+
+inline SqlReply Rows(std::vector<SqlColumn> columns, std::vector<std::vector<SqlCell>> rows) {
+  SqlReply reply;
+  reply.results.push_back({std::move(columns), std::move(rows)});
+  return reply;
+}
+
+// One row with one unnamed integer, as "select count(*) ..." answers.
+inline SqlReply Count(long long n) {
+  return Rows({{"", SqlColumn::Type::Int}}, {{std::to_string(n)}});
+}
+
+inline SqlReply Error(int number, std::string text) {
+  SqlReply reply;
+  reply.error = SqlMessage{number, std::move(text), 16};
+  return reply;
+}
+
+}  // namespace mvx::testing
