@@ -1,9 +1,11 @@
 #include <iostream>
 
+#include "common/console_text.h"
 #include "common/host_info.h"
 #include "settings_tool.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  mvx::UseUtf8Console();
+  const std::vector<std::string> args = mvx::Utf8Arguments(argc, argv);
   return mvx::RunSettingsTool(args, std::cout, std::cerr, mvx::ExecutableDir() + "RazuRarevi.ini");
 }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "common/ansi_codec.h"
+#include "common/console_text.h"
 #include "common/host_info.h"
 #include "service/command_line.h"
 #include "service/console_echo.h"
@@ -131,6 +132,7 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD) {
 }
 
 int RunConsole() {
+  UseUtf8Console();
   SystemClock clock;
   SystemEventLog eventLog;
   ConsoleEcho echo(std::cout, clock);
