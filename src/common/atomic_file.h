@@ -14,6 +14,10 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 // false when the system refuses.
 bool SyncFileToDisk(const std::string& path);
 
+// Whether a file of that name is there, and its removal (false when it fails).
+bool FileExists(const std::string& path);
+bool RemoveFile(const std::string& path);
+
 // Reads a whole file; false when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 

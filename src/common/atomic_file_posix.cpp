@@ -67,6 +67,13 @@ bool SyncFileToDisk(const std::string& path) {
   return fd.get() >= 0 && ::fsync(fd.get()) == 0;
 }
 
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return false;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "common/atomic_file.h"
+#include "common/win_text.h"
 
 namespace mvx {
 namespace {
@@ -38,7 +39,7 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
                            std::to_string(GetTickCount64());
   bool ok = false;
   {
-    Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    Handle file(CreateFileW(WideFromUtf8(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) Refused(path);
     ok = true;
@@ -52,23 +53,31 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     ok = ok && FlushFileBuffers(file.get());
     ok = file.Close() && ok;
   }
-  ok = ok &&
-       MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok && MoveFileExW(WideFromUtf8(temp).c_str(), WideFromUtf8(path).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) {
-    DeleteFileA(temp.c_str());
+    DeleteFileW(WideFromUtf8(temp).c_str());
     Refused(path);
   }
 }
 
 bool SyncFileToDisk(const std::string& path) {
-  Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.get() != INVALID_HANDLE_VALUE && FlushFileBuffers(file.get());
 }
 
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(WideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileW(WideFromUtf8(path).c_str()) != 0; }
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
   bytes.clear();
   char buffer[65536];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/host_info.h"
+#include "common/win_text.h"
 
 namespace mvx {
 namespace {
@@ -52,25 +53,25 @@ std::string ResolveHostAddress(std::string_view host) {
 }
 
 std::string ReadComputerName() {
-  char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = sizeof buffer;
-  if (!GetComputerNameA(buffer, &size)) return {};
-  std::string name(buffer, size);
+  wchar_t buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(buffer, &size)) return {};
+  std::string name = Utf8FromWide(std::wstring_view(buffer, size));
   while (!name.empty() && name.back() == ' ') name.pop_back();
   return name;
 }
 
 std::string ReadFileVersion() {
-  const std::string path = ExecutablePath();
+  const std::wstring path = WideFromUtf8(ExecutablePath());
   if (path.empty()) return "0.0.0.0";
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size == 0) return "0.0.0.0";
   std::vector<char> data(size);
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data())) return "0.0.0.0";
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return "0.0.0.0";
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
       info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
     return "0.0.0.0";
   }
@@ -82,15 +83,16 @@ std::string ReadFileVersion() {
 
 std::uint64_t GetFreeDiskBytes(std::string_view path) {
   ULARGE_INTEGER available{}, total{}, totalFree{};
-  const std::string root(path);
-  if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &totalFree)) return 0;
+  const std::wstring root = WideFromUtf8(path);
+  if (root.empty() || !GetDiskFreeSpaceExW(root.c_str(), &available, &total, &totalFree)) return 0;
   return totalFree.QuadPart;
 }
 
 std::string ExecutablePath() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::string(path, n) : std::string();
+  // Long enough for any path the system can hand out.
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  return n > 0 && n < path.size() ? Utf8FromWide(std::wstring_view(path.data(), n)) : std::string();
 }
 
 std::string ExecutableDir() {

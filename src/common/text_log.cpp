@@ -1,9 +1,9 @@
 #include "common/text_log.h"
 
 #include <exception>
-#include <filesystem>
 
 #include "common/ansi_codec.h"
+#include "common/atomic_file.h"
 #include "common/date_text.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
@@ -59,9 +59,8 @@ void TextLog::ResetLogFileByAge() noexcept {
         FromAnsi(UnscrambleValue(settings.ReadString(kSettingsSection, key)));
     const std::string today = FormatDate(clock_.Now());
     if (!(lastDeletion < ShiftDateText(today, -30))) return;
-    std::error_code error;
-    if (!std::filesystem::exists(LogPath(), error)) return;
-    std::filesystem::remove(LogPath(), error);
+    if (!FileExists(LogPath())) return;
+    RemoveFile(LogPath());
     settings.WriteString(kSettingsSection, key, ScrambleValue(ToAnsi(today)));
   } catch (...) {
     // The next tick tries again.

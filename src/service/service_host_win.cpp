@@ -6,9 +6,9 @@
 #include <memory>
 #include <mutex>
 
-#include "common/ansi_codec.h"
 #include "common/console_text.h"
 #include "common/host_info.h"
+#include "common/win_text.h"
 #include "service/command_line.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
@@ -165,8 +165,8 @@ int Install(const CommandLine& command) {
   const InstallOutcome outcome =
       command.install ? InstallService(target) : UninstallService(target);
   if (!command.silent) {
-    const std::string text = ToAnsi(InstallMessage(command.install, outcome));
-    MessageBoxA(nullptr, text.c_str(), ExecutableFileName().c_str(),
+    MessageBoxW(nullptr, WideFromUtf8(InstallMessage(command.install, outcome)).c_str(),
+                WideFromUtf8(ExecutableFileName()).c_str(),
                 MB_OK | (outcome.ok ? MB_ICONINFORMATION : MB_ICONERROR));
   }
   return outcome.ok ? 0 : 1;

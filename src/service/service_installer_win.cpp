@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/win_text.h"
 #include "service/event_log.h"
 #include "service/service_installer.h"
 #include "service/win_error_text.h"
@@ -21,12 +22,12 @@ InstallOutcome Failure() { return {false, WinErrorText(GetLastError())}; }
 }  // namespace
 
 InstallOutcome InstallService(const InstallTarget& target) {
-  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Failure();
-  const std::string name(kServiceName);
-  const std::string display(kDisplayName);
-  const std::string path = "\"" + target.executablePath + "\"";
-  ScHandle service(CreateServiceA(manager.get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+  const std::wstring name = WideFromUtf8(kServiceName);
+  const std::wstring display = WideFromUtf8(kDisplayName);
+  const std::wstring path = WideFromUtf8("\"" + target.executablePath + "\"");
+  ScHandle service(CreateServiceW(manager.get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                   SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
                                   nullptr, nullptr));
@@ -35,7 +36,7 @@ InstallOutcome InstallService(const InstallTarget& target) {
 }
 
 InstallOutcome UninstallService(const InstallTarget&) {
-  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Failure();
   const std::string name(kServiceName);
   ScHandle service(OpenServiceA(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
