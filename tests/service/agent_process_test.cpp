@@ -21,6 +21,7 @@
 #include "common/profile_file.h"
 #include "common/scramble.h"
 #include "support/sql/scripted_sql_server.h"
+#include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
 
 namespace mvx {
@@ -164,15 +165,9 @@ TEST_F(AgentProcessTest, InstallAndUninstallSwitches) {
 
 TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   sql::ScriptedSqlServer server;
-  sql::SqlReply none;
-  none.results.push_back({{{"C005"}}, {}});
-  server.addRule("^select C005 from T0246$", none);
-  sql::SqlReply zero;
-  zero.results.push_back({{{"", sql::SqlColumn::Type::Int}}, {{"0"}}});
-  server.addRule("count\\(", zero);
-  sql::SqlReply noRows;
-  noRows.results.push_back({{{"C001"}}, {}});
-  server.addRule("T0101", noRows);
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
   Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
   Put("DBServer", "ID", "quendr");
   Put("DBServer", "Password", "pw");
@@ -209,15 +204,9 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
 
 TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
   sql::ScriptedSqlServer server;
-  sql::SqlReply none;
-  none.results.push_back({{{"C005"}}, {}});
-  server.addRule("^select C005 from T0246$", none);
-  sql::SqlReply zero;
-  zero.results.push_back({{{"", sql::SqlColumn::Type::Int}}, {{"0"}}});
-  server.addRule("count\\(", zero);
-  sql::SqlReply missing;
-  missing.error = sql::SqlMessage{208, "Invalid object name 'TremoLandix.dbo.T0101'.", 16};
-  server.addRule("T0101", missing);
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Error(208, "Invalid object name 'TremoLandix.dbo.T0101'."));
   Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
 
   // No switch: the service runs in the foreground.
