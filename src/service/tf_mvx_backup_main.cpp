@@ -84,7 +84,7 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       reports_(std::make_unique<Reports>(*this)),
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
-                                              stopRequested_)),
+                                              stopRequested_, options_.freeSpace)),
       timer1_([this] { Timer1Timer(); }) {
   database_.SetPortOverride(options_.databasePort);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,8 @@ struct ServiceOptions {
   Pinger* pinger = nullptr;  // null: the system's ICMP echo
   // Called about every second while a stop waits for a running tick.
   std::function<void()> stopPending;
+  // Free bytes of the volume that holds a path; empty: the system's answer.
+  std::function<std::uint64_t(std::string_view path)> freeSpace;
 };
 
 // The service module: owns the settings, the run-time state, the database
