@@ -93,7 +93,10 @@ FaultPlan::FaultPlan(std::uint64_t seed, int days) {
       if (shape.blocksBackups) to = std::min(to, midnight + kCleanEvening);
       const bool perSlot =
           shape.fault == Fault::kBackupRefused || shape.fault == Fault::kBackupDropped;
-      const auto slots = static_cast<std::uint8_t>(perSlot ? random.Between(1, 63) : 0);
+      const auto slots =
+          static_cast<std::uint8_t>(perSlot                              ? random.Between(1, 63)
+                                    : shape.fault == Fault::kSupportDown ? random.Below(2)
+                                                                         : 0);
       windows_.push_back({shape.fault, from, std::min(to, days * kDay), slots});
     }
   }
@@ -121,6 +124,7 @@ TickFaults FaultPlan::At(long long time) const {
         break;
       case Fault::kSupportDown:
         faults.supportDown = true;
+        faults.supportHostsSilent |= window.slots != 0;
         break;
       case Fault::kSupportSlow:
         faults.supportSlow = true;
@@ -142,7 +146,10 @@ std::string FaultPlan::Describe() const {
   std::string text;
   for (const FaultWindow& window : windows_) {
     text += Clock(window.from) + " to " + Clock(window.to) + ": " + Name(window.fault);
-    if (window.slots != 0) text += " (slots mask " + std::to_string(window.slots) + ")";
+    if (window.fault == Fault::kSupportDown && window.slots != 0) text += " (hosts silent)";
+    if (window.fault == Fault::kBackupRefused || window.fault == Fault::kBackupDropped) {
+      text += " (slots mask " + std::to_string(window.slots) + ")";
+    }
     text += "\n";
   }
   return text;

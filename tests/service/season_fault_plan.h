@@ -15,16 +15,18 @@ enum class Fault {
   kBackupRefused,  // BACKUP statements of the chosen slots end in an error
   kBackupDropped,  // the connection drops in the middle of the chosen slots' BACKUP
   kLowDisk,        // DBPath's volume has less than the warning threshold free
-  kSupportDown,    // the support hosts answer no ping and close every connection
+  kSupportDown,    // the support server closes every connection; or its hosts answer no ping
   kSupportSlow,    // the support server takes longer than the link waits
   kLogUnwritable,  // RazuRarevi.Log cannot be written
 };
 
 struct FaultWindow {
   Fault fault;
-  long long from;      // inclusive
-  long long to;        // exclusive
-  std::uint8_t slots;  // bit i: slot i + 1 (backup faults only)
+  long long from;  // inclusive
+  long long to;    // exclusive
+  // Backup faults: bit i for slot i + 1. Support server down: 1 when its hosts answer no
+  // ping either.
+  std::uint8_t slots;
 };
 
 // The faults in force at one tick.
@@ -35,6 +37,7 @@ struct TickFaults {
   std::uint8_t backupDropped = 0;
   bool lowDisk = false;
   bool supportDown = false;
+  bool supportHostsSilent = false;
   bool supportSlow = false;
   bool logUnwritable = false;
 
