@@ -50,19 +50,10 @@ class KeyPartTest : public ::testing::Test {
     settings.databases[0] = settings.connectionDatabase = name;
   }
 
-  // The row of T0500 (none when `c001` is nullopt): flags as digit strings, "1" runs.
   void Status(sql::SqlCell c001, std::string c002 = "", std::string c003 = "",
               std::string steps = "0000000", std::string procedures = "000000000") {
-    std::vector<sql::SqlColumn> columns{VarChar("C001"), VarChar("C002"), VarChar("C003")};
-    std::vector<sql::SqlCell> row{c001, c002, c003};
-    for (std::size_t i = 0; i < 16; ++i) {
-      columns.push_back(
-          VarChar(i < 7 ? "C01" + std::to_string(i + 1) : "C03" + std::to_string(i - 6)));
-      row.push_back(std::string(1, i < 7 ? steps[i] : procedures[i - 7]));
-    }
-    std::vector<std::vector<sql::SqlCell>> rows;
-    if (c001) rows.push_back(row);
-    server.addRule("^select C001,.*T0500 $", sql::Rows(columns, rows));
+    server.addRule(sql::kKeyPartStatusRead,
+                   sql::KeyPartStatus(c001, c002, c003, steps, procedures));
   }
   void Stem(sql::SqlCell c004) {
     server.addRule("^select C004 from .*SETUP", sql::Rows({VarChar("C004")}, {{c004}}));
