@@ -1,6 +1,8 @@
 #include "maintenance/key_part_maintenance.h"
 
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 #include "common/date_text.h"
 #include "db/query_helpers.h"

@@ -280,18 +280,25 @@ TEST_F(KeyPartTest, ProcedureThatRaisesLeavesTheRunWhereItStood) {
   EXPECT_EQ(logged, std::vector<std::string>{"KeyPart정리 시작!!"});
 }
 
-// The activity row closes the connection; it reopens in slot 1's database.
+// The activity row closes the connection; it reopens in slot 1's database. The name also
+// needs brackets in SQL and a doubled quote in the progress text.
 TEST_F(KeyPartTest, SlotTwoDatabaseRunsItsProceduresInItsOwnDatabase) {
+  const std::string name = "Zoltmarken's Shop";
+  settings.databases[1] = name;
   Status("3", "", "", "1000000", "100000000");
-  EXPECT_TRUE(Run("1", "ZoltmarkenShop"));
+  EXPECT_TRUE(Run("1", name));
   int calls = 0;
   for (const sql::SqlBatch& batch : server.batches()) {
     if (batch.text.rfind("Exec ", 0) != 0) continue;
     ++calls;
-    EXPECT_EQ(batch.database, "ZoltmarkenShop") << batch.text;
+    EXPECT_EQ(batch.database, name) << batch.text;
   }
   EXPECT_EQ(calls, 6);
-  EXPECT_EQ(Batches("use ZoltmarkenShop").size(), 2u);  // the run's own, and once after the row
+  EXPECT_EQ(Batches("use [Zoltmarken's Shop]").size(), 2u);  // the run's own, and after the row
+  EXPECT_NE(Batches("update [Zoltmarken's Shop].dbo.T0500 set   C001 = '2' ")
+                .at(0)
+                .find("C051 = 'KeyPart 정리 시작(Zoltmarken''s Shop)' "),
+            std::string::npos);
 }
 
 }  // namespace
