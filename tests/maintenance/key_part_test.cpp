@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -54,9 +55,6 @@ class KeyPartTest : public ::testing::Test {
               std::string steps = "0000000", std::string procedures = "000000000") {
     server.addRule(sql::kKeyPartStatusRead,
                    sql::KeyPartStatus(c001, c002, c003, steps, procedures));
-  }
-  void Stem(sql::SqlCell c004) {
-    server.addRule("^select C004 from .*SETUP", sql::Rows({VarChar("C004")}, {{c004}}));
   }
   bool Run(std::string mode, std::string db = "QuendrilaxoMain", std::string date = "2024-03-19") {
     server.addRule("^Exec PM_", ProcedureAnswer("1"));
@@ -123,66 +121,56 @@ TEST_F(KeyPartTest, GateDecidesFromTheStatusRow) {
   }
 }
 
+// Which procedures a run calls and how it ends; code "" is a run that raised (no end
+// statement, report or log line: C001 stays "2").
 TEST_F(KeyPartTest, StepsCallTheEnabledProceduresInOrder) {
   struct Case {
-    std::string name, steps, procedures;
+    std::string steps, procedures;
     std::vector<std::pair<std::string, sql::SqlReply>> answers;  // ahead of the "1" answers
-    std::vector<std::string> calls;
-    std::string code;
+    std::string calls, code;
     std::vector<std::string> logged;
     std::string slotOne = "QuendrilaxoMain";
   };
   const std::string start = "KeyPart정리 시작!!", done = "KeyPart정리 완료!!!",
                     error = "keyPart 정리 Error!!!";
+  const auto stem = [](sql::SqlCell c004) {
+    return std::pair{std::string("^select C004"), sql::Rows({VarChar("C004")}, {{c004}})};
+  };
   const std::vector<Case> cases{
-      {"all off", "0000000", "000000000", {}, {}, "011", {start, done}},
-      {"HD and DB only",
-       "1010000",
-       "001000000",
-       {},
-       {"Exec PM_T0120BKeyRebuild 'HD' ", "Exec PM_T0120BKeyRebuild 'DB' "},
-       "011",
-       {start, done}},
-      {"HD initialise fails at HS",
-       "1010000",
+      {"0000000", "000000000", {}, "", "011", {start, done}},
+      {"1010000", "001000000", {}, "T0120B HD|T0120B DB|", "011", {start, done}},
+      {"1010000",
        "101000000",
-       {{"PM_KeyInit 'HS'", ProcedureAnswer("0")}},
-       {"Exec PM_KeyInit 'CS' ", "Exec PM_KeyInit 'CT' ", "Exec PM_KeyInit 'HS' "},
+       {{"KeyInit 'HS'", ProcedureAnswer("0")}},
+       "KeyInit CS|KeyInit CT|KeyInit HS|",
        "010",
        {start, error}},
-      {"T0120 without a row fails",
-       "0100000",
+      {"0100000",
        "110000000",
-       {{"PM_T0120KeyRebuild", ProcedureAnswer(std::nullopt, false)}},
-       {"Exec PM_KeyInit 'DS' ", "Exec PM_T0120KeyRebuild 'DS' "},
+       {{"T0120KeyRebuild", ProcedureAnswer(std::nullopt, false)}},
+       "KeyInit DS|T0120 DS|",
        "010",
        {start, "T0120 자료정리 Error!!!", error}},
-      {"NULL answer fails",
-       "0000001",
+      {"0000001",
        "000000001",
        {{"T0124", ProcedureAnswer(std::nullopt)}},
-       {"Exec PM_T0124KeyRebuild 'OT' "},
+       "T0124 OT|",
        "010",
        {start, "T0124 자료정리 Fail!!!", error}},
-      {"slot 1 QUENDRILAXO runs orders 6 and 7",
-       "0000001",
-       "000001111",
-       {},
-       {"Exec PM_T0122KeyRebuild 'OT' ", "Exec PM_T0122MKeyRebuild 'OT' ",
-        "Exec PM_T0123KeyRebuild 'OT' ", "Exec PM_T0124KeyRebuild 'OT' "},
-       "011",
-       {start, done}},
-      {"slot 1 ZOLTMARKEN skips them for every database",
-       "0000001",
-       "000001111",
-       {},
-       {"Exec PM_T0123KeyRebuild 'OT' ", "Exec PM_T0124KeyRebuild 'OT' "},
-       "011",
-       {start, done},
-       "ZoltmarkenShop"},
+      {"0000001", "000010000", {stem("2")}, "T0120E 2 OT|", "011", {start, done}},
+      {"0000001", "000010000", {stem("3")}, "T0120E 1 OT|", "011", {start, done}},
+      {"0000001", "000010000", {stem("")}, "T0120E 1 OT|", "011", {start, done}},
+      {"0000001", "000001111", {}, "T0122 OT|T0122M OT|T0123 OT|T0124 OT|", "011", {start, done}},
+      {"0000001", "000001111", {}, "T0123 OT|T0124 OT|", "011", {start, done}, "ZoltmarkenShop"},
+      {"1000000",
+       "100000000",
+       {{"KeyInit 'CT'", sql::Error(2812, "Could not find it.")}},
+       "KeyInit CS|KeyInit CT|",
+       "",
+       {start}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.steps + " " + c.procedures + " " + c.calls);
     server.clearRules();
     server.clearRecords();
     reports.sent.clear();
@@ -190,30 +178,26 @@ TEST_F(KeyPartTest, StepsCallTheEnabledProceduresInOrder) {
     SlotOne(c.slotOne);
     Status("3", "", "", c.steps, c.procedures);
     for (const auto& [pattern, reply] : c.answers) server.addRule(pattern, reply);
-    EXPECT_TRUE(Run("1"));
-    EXPECT_EQ(Batches("Exec "), c.calls);
-    EXPECT_EQ(reports.sent.at(0), "4|QX-7|QuendrilaxoMain|" + c.code + "|DBHOST");
+    if (c.code.empty()) {
+      EXPECT_THROW(Run("1"), SqlError);
+      EXPECT_TRUE(reports.sent.empty());
+    } else {
+      EXPECT_TRUE(Run("1"));
+      EXPECT_EQ(reports.sent.at(0), "4|QX-7|QuendrilaxoMain|" + c.code + "|DBHOST");
+    }
+    // "Exec PM_T0120EKeyRebuild '2', 'OT' " reads "T0120E 2 OT|".
+    std::string calls;
+    for (const std::string& call : Batches("Exec PM_")) {
+      calls += std::regex_replace(call.substr(8), std::regex("KeyRebuild|'|,| $"), "") + "|";
+    }
+    EXPECT_EQ(calls, c.calls);
     EXPECT_EQ(logged, c.logged);
+    EXPECT_EQ(Batches(kUpdate + "  C001").size(), c.code.empty() ? 0u : 1u);
   }
   // A code outside the table writes OT's status column.
   EXPECT_TRUE(keyParts.RunKeyPartStep("XX", "QuendrilaxoMain"));
-  const std::vector<std::string> batches = Batches(kUpdate);
-  EXPECT_EQ(batches.back(),
+  EXPECT_EQ(Batches(kUpdate).back(),
             kUpdate + "  C027 = '1' , C051 = 'XX: 키파트정리 완료' , C052 = 0, C053 = 0");
-}
-
-TEST_F(KeyPartTest, StemModeGoesFirstToT0120E) {
-  const std::vector<std::pair<sql::SqlCell, std::string>> cases{
-      {"2", "2"}, {"0", "1"}, {"3", "1"}, {"", "1"}, {std::nullopt, "1"}};
-  for (const auto& [c004, stem] : cases) {
-    server.clearRules();
-    server.clearRecords();
-    Status("3", "", "", "0000001", "000010000");
-    if (c004) Stem(c004);
-    Run("1");
-    EXPECT_EQ(Batches("Exec "),
-              std::vector<std::string>{"Exec PM_T0120EKeyRebuild '" + stem + "', 'OT' "});
-  }
 }
 
 TEST_F(KeyPartTest, StatementsOfACompletedAndAFailedRun) {
@@ -241,13 +225,14 @@ TEST_F(KeyPartTest, StatementsOfACompletedAndAFailedRun) {
   for (bool fails : {false, true}) {
     server.clearRules();
     server.clearRecords();
-    Status("3", "", "", "0100000", "110000000");
+    Status("3", "", "", "0100000", "110010000");
     if (fails) server.addRule("PM_T0120KeyRebuild", ProcedureAnswer("0"));
     Run("1");
     std::vector<std::string> expected = head;
     if (!fails) {
       expected.insert(expected.end(),
                       {kUpdate + "  C042 = '1' , C051 = 'T0120 KeyPart (DS) 정리 완료' ",
+                       "Exec PM_T0120EKeyRebuild '1', 'DS' ",
                        kUpdate + "  C022 = '1' , C051 = 'DS: 키파트정리 완료' , C052 = 0, C053 = 0",
                        kUpdate + "  C001 = '1' , C002 = '2024-03-19' , C051 = 'KeyPart정리 "
                                  "완료!!!' , C052 = 0, C053 = 0 , C055 = '2024-03-19 01:30:05' "});
@@ -268,16 +253,6 @@ TEST_F(KeyPartTest, StatementsOfACompletedAndAFailedRun) {
   Run("1");
   EXPECT_EQ(Batches(kUpdate + " C041")[1],
             kUpdate + " C041 = '0' ,C051 = 'KeyPart (HS) Initialize Error' ");
-}
-
-TEST_F(KeyPartTest, ProcedureThatRaisesLeavesTheRunWhereItStood) {
-  Status("3", "", "", "1000000", "100000000");
-  server.addRule("^Exec PM_KeyInit 'CT'", sql::Error(2812, "Could not find stored procedure."));
-  EXPECT_THROW(Run("1"), SqlError);
-  const std::vector<std::string> batches = Batches();
-  EXPECT_EQ(batches.back(), "Exec PM_KeyInit 'CT' ");  // no end statement, C001 stays "2"
-  EXPECT_TRUE(reports.sent.empty());
-  EXPECT_EQ(logged, std::vector<std::string>{"KeyPart정리 시작!!"});
 }
 
 // The activity row closes the connection; it reopens in slot 1's database. The name also
