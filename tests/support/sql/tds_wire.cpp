@@ -351,14 +351,20 @@ void TokenWriter::done(std::uint16_t status, std::uint16_t command, std::uint64_
   u64(rowCount);
 }
 
+void TokenWriter::doneToken(std::uint8_t token, std::uint16_t status, std::uint16_t command,
+                            std::uint64_t rowCount) {
+  u8(token);
+  u16(status);
+  u16(command);
+  u64(rowCount);
+}
+
 void TokenWriter::doneInProc(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount) {
-  done(status, command, rowCount);
-  bytes_[bytes_.size() - 13] = kTokenDoneInProc;
+  doneToken(kTokenDoneInProc, status, command, rowCount);
 }
 
 void TokenWriter::doneProc(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount) {
-  done(status, command, rowCount);
-  bytes_[bytes_.size() - 13] = kTokenDoneProc;
+  doneToken(kTokenDoneProc, status, command, rowCount);
 }
 
 void TokenWriter::returnStatus(std::int32_t value) {

@@ -108,6 +108,9 @@ class TokenWriter {
   void u64(std::uint64_t v);
   void utf16(std::u16string_view text);
   void bVarchar(std::string_view text);  // 1-byte character count, cut to 255
+  // DONE, DONEINPROC and DONEPROC share one layout.
+  void doneToken(std::uint8_t token, std::uint16_t status, std::uint16_t command,
+                 std::uint64_t rowCount);
 
   Bytes bytes_;
 };
