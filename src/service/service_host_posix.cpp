@@ -77,8 +77,9 @@ int RunForeground(bool console) {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     if (console) {
       module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
-      module->serviceTables().SetEcho(
-          [&](std::string_view db, std::string_view m) { echo.Line("activity", db, m); });
+      module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
+        echo.Activity(db, m, stored);
+      });
     }
     Notify("STATUS=Starting");
     module->ServiceStart();

@@ -143,8 +143,9 @@ int RunConsole() {
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
-    module->serviceTables().SetEcho(
-        [&](std::string_view db, std::string_view m) { echo.Line("activity", db, m); });
+    module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
+      echo.Activity(db, m, stored);
+    });
     module->ServiceStart();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
