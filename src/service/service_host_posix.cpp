@@ -113,6 +113,10 @@ int RunForeground(bool console) {
 
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
+  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
+  if (args.empty() && isatty(STDERR_FILENO)) std::cerr << kForegroundNotice << std::flush;
   if (command.install || command.uninstall) return Install(command);
   return RunForeground(command.console);
 }

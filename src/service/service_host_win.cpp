@@ -177,6 +177,9 @@ int Install(const CommandLine& command) {
 
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
+  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
   if (command.install || command.uninstall) return Install(command);
   if (command.console) return RunConsole();
   std::string name(kServiceName);
