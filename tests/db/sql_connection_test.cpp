@@ -53,15 +53,12 @@ TEST_F(SqlConnectionTest, ReadsRowsByPositionAndNameWithKoreanTextAndNulls) {
 }
 
 TEST_F(SqlConnectionTest, StatementErrorsPassOnFromOpenAndAreAbsorbedByExecute) {
-  // The failing statement also reports a count, so a count taken from a failure shows.
-  SqlReply failed = Error(208, "개체 이름 'T0246'이(가) 잘못되었습니다.");
-  failed.rowCount = 1;
-  server.addRule("T0246", failed);
-  server.addRule("^update T0500", [] {
-    SqlReply reply;
-    reply.rowCount = 1;
-    return reply;
-  }());
+  SqlReply counted;
+  counted.rowCount = 1;
+  // T0246 is missing for three statements, then the same insert counts its row.
+  server.addRule("T0246", Error(208, "개체 이름 'T0246'이(가) 잘못되었습니다."), 3);
+  server.addRule("T0246", counted);
+  server.addRule("^update T0500", counted);
   ASSERT_TRUE(database.ConnectDatabase());
   SqlQuery query(connection);
 
@@ -77,6 +74,7 @@ TEST_F(SqlConnectionTest, StatementErrorsPassOnFromOpenAndAreAbsorbedByExecute) 
   EXPECT_FALSE(outcome.succeeded);
   EXPECT_EQ(outcome.nativeError, 208);
   EXPECT_EQ(outcome.error, "개체 이름 'T0246'이(가) 잘못되었습니다.");
+  EXPECT_EQ(ExecuteStatement(query, "insert into T0246 values (1)"), 1);
   // The same query object goes on working; a statement without rows does not open.
   EXPECT_EQ(ExecuteStatement(query, "update T0500 set C001 = '1'"), 1);
   EXPECT_EQ(ExecuteStatement(query, "create index X on T0500 (C001)"), -1);
