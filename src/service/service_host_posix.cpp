@@ -3,10 +3,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "common/host_info.h"
 #include "service/command_line.h"
@@ -48,6 +51,24 @@ int Install(const CommandLine& command) {
       command.install ? InstallService(target) : UninstallService(target);
   if (!command.silent) std::cout << InstallMessage(command.install, outcome) << std::endl;
   return outcome.ok ? 0 : 1;
+}
+
+// Runs the stop on a thread of its own, so that a second SIGTERM or SIGINT
+// can cut it short; true when it ended normally.
+bool StopWhileWatchingSignals(TfMvxBackupMain& module, const sigset_t& signals) {
+  std::atomic<bool> done{false};
+  bool stopped = false;
+  std::thread stopper([&] {
+    stopped = module.ServiceStop();
+    done = true;
+  });
+  while (!done) {
+    timespec slice{0, 100'000'000};
+    const int received = sigtimedwait(&signals, nullptr, &slice);
+    if (received == SIGTERM || received == SIGINT) module.CancelNow();
+  }
+  stopper.join();
+  return stopped;
 }
 
 // Runs the service in the foreground until SIGTERM or SIGINT.
@@ -104,7 +125,11 @@ int RunForeground(bool console) {
     }
   }
   Notify("STOPPING=1\nSTATUS=Stopping");
-  module->ServiceStop();
+  if (!StopWhileWatchingSignals(*module, signals)) {
+    // The tick is stuck where nothing can cancel it: end without freeing what it holds.
+    std::cout.flush();
+    std::_Exit(1);
+  }
   if (console) echo.Line("service", "", "stopped");
   return 0;
 }

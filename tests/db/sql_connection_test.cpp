@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "db/query_helpers.h"
 #include "db_test_support.h"
@@ -318,6 +319,37 @@ TEST_F(SqlConnectionTest, ConnectionDroppedMidStatementFailsAndTheNextStatementR
   EXPECT_EQ(server.logins().size(), 2U);
   EXPECT_EQ(server.batches().back().database, "TremoLandix");
   EXPECT_EQ(server.activeConnections(), 1);
+}
+
+// A stop cancels the running statement from its own thread: the statement
+// fails, a young one is spared when asked, and the connection stays usable.
+TEST_F(SqlConnectionTest, CancelFromAnotherThreadFailsTheRunningStatement) {
+  SqlReply slow;
+  slow.infos.push_back({3211, "10 percent processed.", 0});
+  slow.delay = seconds(600);
+  server.addRule("^BACKUP", slow);
+  server.addRule("^select", Count(1));
+  ASSERT_TRUE(database.ConnectDatabase());
+  EXPECT_FALSE(connection.CancelRunningStatement());  // nothing runs
+  StatementOutcome outcome;
+  std::thread running([&] {
+    SqlQuery query(connection);
+    outcome = RunStatement(query, "BACKUP DATABASE TremoLandix TO DISK = 'x'");
+  });
+  ASSERT_TRUE(server.waitForBatches(1, seconds(10)));
+  EXPECT_FALSE(connection.CancelRunningStatement(seconds(600)));
+  bool cancelled = false;
+  for (int i = 0; i < 10000 && !cancelled; ++i) {
+    cancelled = connection.CancelRunningStatement();
+    if (!cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(cancelled);
+  running.join();
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_EQ(server.attentions(), 1);
+  SqlQuery query(connection);
+  OpenQuery(query, "select count(*) from T0245");
+  EXPECT_EQ(query.FieldInt(0), 1);
 }
 
 TEST_F(SqlConnectionTest, DestroyingAnOpenConnectionLogsOff) {

@@ -73,6 +73,8 @@ TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   EXPECT_NE(unit.find("User=root\n"), std::string::npos);
   // A start that waits minutes for an unreachable database server is not killed.
   EXPECT_NE(unit.find("TimeoutStartSec=infinity\n"), std::string::npos);
+  // A stop ends on its own within its bounds; systemd's is only the last resort.
+  EXPECT_NE(unit.find("TimeoutStopSec=60\n"), std::string::npos);
   EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
 
   const InstallOutcome removed = UninstallService(target);
