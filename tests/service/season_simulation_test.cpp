@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -55,11 +56,15 @@ const std::array<std::string, 6> kSlots = {"TremoLandix",
                                            "ArchiveOfTheLongestRetention2024",
                                            "재고관리시스템데이터베이스"};
 const std::array<std::string, 4> kExtensions = {".ful", ".inc", ".trf", ".tri"};
-// Files in the backup folder that are not the cleanup's to delete; the last one is a folder.
-const std::vector<std::string> kForeignFiles = {"Foo(1)(20240315).ful", "notes.txt",
-                                                "TremoLandix2(20230101).ful", "TremoLandix.ful",
-                                                "Sales Data(20230101).txt"};
+// Files in the backup folder that are not the cleanup's to delete: not its exact names, of
+// another database, or without a write bit (kept as read-only files are on Windows).
+const std::vector<std::string> kForeignFiles = {
+    "Foo(1)(20240315).ful",       "notes.txt",
+    "TremoLandix2(20230101).ful", "TremoLandix.ful",
+    "Sales Data(20230101).txt",   "TremoLandix(1)(20240101).ful",
+    "Sales Data(2023).ful",       "회계자료(2024013).inc"};
 const std::string kForeignFolder = "TremoLandix(20230102).inc";
+const std::string kReadOnlyFile = "O'Brien(20231201).ful";
 
 const char kFullDone[] = "Full Backup 완료";
 const char kFullFailed[] = "Full Backup Fail!!!";
@@ -234,6 +239,8 @@ class Season {
     }
     for (const std::string& name : kForeignFiles) backups_.write(name, "not a backup");
     fs::create_directory(backups_.path() / kForeignFolder);
+    backups_.write(kReadOnlyFile, "old backup");
+    fs::permissions(backups_.path() / kReadOnlyFile, fs::perms::owner_read | fs::perms::group_read);
   }
 
   void Apply(const TickFaults& faults, long long time) {
@@ -382,6 +389,28 @@ std::vector<Attempt> Attempts(const TickRecord& record, std::size_t tick, Proble
 
 // ---- The checks ----
 
+// A name of the cleanup's own exact form for one of the slots.
+struct OwnBackup {
+  std::size_t slot = 0;
+  std::string stamp;
+  std::string extension;  // lower case, with the dot
+};
+
+std::optional<OwnBackup> ParseOwnBackup(const std::string& name) {
+  static const std::regex kOwnName(R"(^(.+)\((\d{8})\)(\.(ful|inc|trf|tri))$)", std::regex::icase);
+  std::smatch match;
+  if (!std::regex_match(name, match, kOwnName)) return std::nullopt;
+  for (std::size_t slot = 0; slot < kSlots.size(); ++slot) {
+    if (UpperAscii(kSlots[slot]) == UpperAscii(match[1].str())) {
+      std::string extension = match[3].str();
+      for (char& ch : extension)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      return OwnBackup{slot, match[2].str(), extension};
+    }
+  }
+  return std::nullopt;
+}
+
 class SeasonChecks {
  public:
   SeasonChecks(const Season& season) : season_(season) {}
@@ -501,18 +530,13 @@ class SeasonChecks {
 
   // Only the cleanup's own names older than the retention go.
   void CheckDeletions(const TickRecord& tick) {
-    static const std::regex kOwnName(R"(^(.+)\((\d{8})\)\.(ful|inc|trf|tri)$)", std::regex::icase);
     const LocalDateTime today = At(tick.time);
     const std::string cutoff = Stamp(AddMilliseconds(today, -kRetentionDays * 86400000LL));
     for (const std::string& name : tick.deleted) {
-      std::smatch match;
-      const bool own = std::regex_match(name, match, kOwnName) &&
-                       std::any_of(kSlots.begin(), kSlots.end(), [&](const std::string& slot) {
-                         return UpperAscii(slot) == UpperAscii(match[1].str());
-                       });
-      if (!own) {
+      const std::optional<OwnBackup> own = ParseOwnBackup(name);
+      if (!own || name == kReadOnlyFile) {
         problems_["deletions"].push_back(FormatLogKey(today) + ": deleted a foreign entry " + name);
-      } else if (match[2].str() >= cutoff) {
+      } else if (own->stamp >= cutoff) {
         problems_["deletions"].push_back(FormatLogKey(today) + ": deleted " + name +
                                          ", younger than " + std::to_string(kRetentionDays) +
                                          " days");
@@ -545,27 +569,25 @@ class SeasonChecks {
       if (!folder.count(name)) problems_["final folder"].push_back("foreign file gone: " + name);
     }
     if (!folder.count(kForeignFolder)) problems_["final folder"].push_back("foreign folder gone");
+    if (!folder.count(kReadOnlyFile)) problems_["final folder"].push_back("read-only file gone");
     const LocalDateTime lastDay = At(season_.ticks.back().time);
     const std::string cutoff = Stamp(AddMilliseconds(lastDay, -kRetentionDays * 86400000LL));
-    for (const std::string& slot : kSlots) {
-      for (const std::string& extension : kExtensions) {
-        std::vector<std::string> old, all;
-        for (const auto& [name, isFolder] : folder) {
-          const std::string prefix = UpperAscii(slot) + "(";
-          if (isFolder || name.size() < prefix.size() + 9 ||
-              UpperAscii(name).rfind(prefix, 0) != 0 ||
-              UpperAscii(name.substr(prefix.size() + 9)) != UpperAscii(extension)) {
-            continue;
-          }
-          const std::string stamp = name.substr(prefix.size(), 8);
-          all.push_back(stamp);
-          if (stamp < cutoff) old.push_back(stamp);
-        }
-        if (old.size() > 1 ||
-            (old.size() == 1 && old[0] != *std::max_element(all.begin(), all.end()))) {
-          problems_["final folder"].push_back("old backups left of " + slot + extension + ": " +
-                                              std::to_string(old.size()));
-        }
+    // Stamps of the own backups by slot and extension.
+    std::map<std::pair<std::size_t, std::string>, std::vector<std::string>> stamps;
+    for (const auto& [name, isFolder] : folder) {
+      const std::optional<OwnBackup> own = ParseOwnBackup(name);
+      if (!isFolder && own && name != kReadOnlyFile) {
+        stamps[{own->slot, own->extension}].push_back(own->stamp);
+      }
+    }
+    for (const auto& [key, list] : stamps) {
+      const std::string newest = *std::max_element(list.begin(), list.end());
+      const auto old = std::count_if(list.begin(), list.end(), [&](const std::string& stamp) {
+        return stamp < cutoff && stamp != newest;
+      });
+      if (old > 0) {
+        problems_["final folder"].push_back(std::to_string(old) + " old backups left of " +
+                                            kSlots[key.first] + key.second);
       }
     }
   }
