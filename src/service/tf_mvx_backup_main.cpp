@@ -7,6 +7,7 @@
 #include "backup/backup_engine.h"
 #include "common/host_info.h"
 #include "common/text_util.h"
+#include "companion/companion_installer.h"
 #include "db/query_helpers.h"
 #include "service/schedule.h"
 
@@ -15,6 +16,13 @@ namespace {
 
 constexpr int kTimerIntFloor = 500;
 constexpr int kTimerIntFallback = 1000;
+
+std::unique_ptr<ServiceControl> CreateServiceControl(TextLog& log,
+                                                     const std::atomic<bool>& stopRequested,
+                                                     const ServiceOptions& options) {
+  if (options.serviceControl != nullptr) return nullptr;
+  return std::make_unique<SystemServiceControl>(log, stopRequested);
+}
 
 std::unique_ptr<TdMFunc> CreateLinkModule(const Clock& clock, TextLog& log,
                                           const ServiceOptions& options) {
@@ -85,6 +93,9 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
                                               stopRequested_)),
+      ownServiceControl_(CreateServiceControl(textLog_, stopRequested_, options_)),
+      serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
+                                                         : *ownServiceControl_),
       timer1_([this] { Timer1Timer(); }) {
   database_.SetPortOverride(options_.databasePort);
 }
@@ -171,12 +182,20 @@ void TfMvxBackupMain::RegularWork() {
     // The on-demand key-part check and the companion check join here with their own issues.
     if (!startupPrepared_) PrepareStartup();
     if (startupPrepared_ && !stopRequested_) {
+      CheckCompanion();
       Schedule schedule(*this);
       EvaluateSchedule(settings_, clock_, schedule);
     }
   } catch (...) {
     // A failure ends this tick's work silently; the next tick starts afresh.
   }
+}
+
+// Installs the companion service when it is missing, starts it when it is not running.
+void TfMvxBackupMain::CheckCompanion() {
+  CompanionInstaller(serviceControl_, *dMFunc_, exeDir_, [this](std::string_view message) {
+    serviceTables_.WriteServiceLog("", message);
+  }).CompanionCheck();
 }
 
 void TfMvxBackupMain::Timer1Timer() {

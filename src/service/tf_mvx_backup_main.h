@@ -10,6 +10,7 @@
 #include "common/clock.h"
 #include "common/report_sink.h"
 #include "common/text_log.h"
+#include "companion/service_control.h"
 #include "config/settings.h"
 #include "db/database.h"
 #include "db/service_tables.h"
@@ -32,6 +33,8 @@ struct ServiceOptions {
   int databasePort = 0;                       // 0: the server name decides
   LinkEndpoints endpoints = DefaultLinkEndpoints();
   Pinger* pinger = nullptr;  // null: the system's ICMP echo
+  // The companion's service manager; null: the system's (systemd on Linux).
+  ServiceControl* serviceControl = nullptr;
   // Called about every second while a stop waits for a running tick.
   std::function<void()> stopPending;
 };
@@ -74,6 +77,7 @@ class TfMvxBackupMain {
   class Schedule;
   void RefreshLink();
   void RegularWork();
+  void CheckCompanion();
   std::string IniPath() const { return exeDir_ + "RazuRarevi.ini"; }
 
   const Clock& clock_;
@@ -98,6 +102,8 @@ class TfMvxBackupMain {
   std::unique_ptr<TdMFunc> dMFunc_;
   std::unique_ptr<Reports> reports_;
   std::unique_ptr<BackupEngine> backups_;
+  std::unique_ptr<ServiceControl> ownServiceControl_;
+  ServiceControl& serviceControl_;
   // Last, so its thread ends before anything a tick uses goes away.
   Timer1 timer1_;
 };
