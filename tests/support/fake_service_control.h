@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "companion/service_control.h"
@@ -9,16 +8,15 @@
 namespace mvx::testing {
 
 // A service manager that answers with set codes and records the calls it gets.
-class FakeServiceControl final : public ServiceControl {
- public:
+struct FakeServiceControl final : ServiceControl {
   int QueryServiceState(std::string_view name) override {
     calls.push_back("query " + std::string(name));
     return state;
   }
-  int InstallService(std::string_view name, std::string_view displayName,
-                     std::string_view imagePath) override {
-    calls.push_back("install " + std::string(name) + " | " + std::string(displayName) + " | " +
-                    std::string(imagePath));
+  int InstallService(std::string_view name, std::string_view display,
+                     std::string_view image) override {
+    calls.push_back("install " + std::string(name) + " | " + std::string(display) + " | " +
+                    std::string(image));
     return installResult;
   }
   int StartServiceAndWait(std::string_view name) override {
@@ -26,9 +24,7 @@ class FakeServiceControl final : public ServiceControl {
     return startResult;
   }
 
-  int state = kServiceRunning;
-  int installResult = kInstallCreated;
-  int startResult = kStartRunning;
+  int state = kServiceRunning, installResult = kInstallCreated, startResult = kStartRunning;
   std::vector<std::string> calls;
 };
 
