@@ -16,6 +16,12 @@ namespace {
 
 constexpr int kTimerIntFloor = 500;
 constexpr int kTimerIntFallback = 1000;
+// How often a stop looks at the tick, and how often it reports that it waits.
+constexpr std::chrono::milliseconds kStopSlice{100};
+constexpr std::chrono::milliseconds kStopPendingEvery{1000};
+// After the cancel, the tick writes its failure row and ends; a statement
+// that still runs this long after it began is cancelled too.
+constexpr std::chrono::milliseconds kLateStatementAge{1000};
 
 std::unique_ptr<ServiceControl> CreateServiceControl(TextLog& log,
                                                      const std::atomic<bool>& stopRequested,
@@ -25,11 +31,12 @@ std::unique_ptr<ServiceControl> CreateServiceControl(TextLog& log,
 }
 
 std::unique_ptr<TdMFunc> CreateLinkModule(const Clock& clock, TextLog& log,
-                                          const ServiceOptions& options) {
+                                          const ServiceOptions& options,
+                                          const std::atomic<bool>& stop) {
   if (options.pinger != nullptr) {
-    return std::make_unique<TdMFunc>(clock, log, options.endpoints, *options.pinger);
+    return std::make_unique<TdMFunc>(clock, log, options.endpoints, *options.pinger, &stop);
   }
-  return std::make_unique<TdMFunc>(clock, log, options.endpoints);
+  return std::make_unique<TdMFunc>(clock, log, options.endpoints, &stop);
 }
 
 }  // namespace
@@ -88,7 +95,7 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       textLog_(options_.exeDir, clock),
       database_(sqlCon_, settings_, textLog_),
       serviceTables_(database_),
-      dMFunc_(CreateLinkModule(clock, textLog_, options_)),
+      dMFunc_(CreateLinkModule(clock, textLog_, options_, stopRequested_)),
       reports_(std::make_unique<Reports>(*this)),
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
@@ -109,6 +116,7 @@ TfMvxBackupMain::~TfMvxBackupMain() {
 bool TfMvxBackupMain::ServiceStart() {
   timer1_.Close();
   stopRequested_ = false;
+  cancelRequested_ = false;
   textLog_.ClearLastFileLogText();
   exeDir_ = options_.exeDir;
   serviceVersion_ = ReadFileVersion();
@@ -118,7 +126,7 @@ bool TfMvxBackupMain::ServiceStart() {
 
   installationId_.clear();
   computerName_ = ReadComputerName();
-  if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_);
+  if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_, stopRequested_);
   RefreshLink();
   PrepareStartup();
 
@@ -135,12 +143,40 @@ bool TfMvxBackupMain::ServiceStart() {
 }
 
 bool TfMvxBackupMain::ServiceStop() {
+  using Steady = std::chrono::steady_clock;
   timer1_.Close();
   stopRequested_ = true;
-  timer1_.WaitIdle(std::chrono::milliseconds(1000), options_.stopPending);
+  const Steady::time_point begun = Steady::now();
+  Steady::time_point reported = begun;
+  std::optional<Steady::time_point> cancelled;
+  while (!timer1_.WaitIdleFor(kStopSlice)) {
+    const Steady::time_point now = Steady::now();
+    if (!cancelled) {
+      if (cancelRequested_ || now - begun >= options_.statementGrace) {
+        // The statement fails and its operation takes its failure path.
+        sqlCon_.CancelRunningStatement();
+        cancelled = now;
+      }
+    } else {
+      sqlCon_.CancelRunningStatement(kLateStatementAge);
+      if (now - *cancelled >= options_.cancelGrace) {
+        eventLog_.Error(kServiceName, "Service failed on stop: the running work did not end");
+        return false;
+      }
+    }
+    if (now - reported >= kStopPendingEvery) {
+      reported = now;
+      if (options_.stopPending) options_.stopPending();
+    }
+  }
   serviceTables_.WriteServiceLog("", "RazuRarevi Stop");
   dMFunc_.reset();
   return true;
+}
+
+void TfMvxBackupMain::CancelNow() {
+  stopRequested_ = true;
+  cancelRequested_ = true;
 }
 
 void TfMvxBackupMain::RefreshLink() {
@@ -205,7 +241,9 @@ void TfMvxBackupMain::Timer1Timer() {
   std::optional<std::string> refreshFailure;
   try {
     RefreshLink();
-    if (!settings_.serverName.empty() && !settings_.login.empty() && !settings_.password.empty()) {
+    // A stop that came during the refreshes leaves the rest of the tick undone.
+    if (!stopRequested_ && !settings_.serverName.empty() && !settings_.login.empty() &&
+        !settings_.password.empty()) {
       RegularWork();
     }
   } catch (const std::exception& e) {

@@ -37,6 +37,10 @@ struct ServiceOptions {
   ServiceControl* serviceControl = nullptr;
   // Called about every second while a stop waits for a running tick.
   std::function<void()> stopPending;
+  // How long a stop lets a running SQL statement go on before it cancels it,
+  // and how long it then still waits for the tick to end.
+  std::chrono::milliseconds statementGrace{30000};
+  std::chrono::milliseconds cancelGrace{10000};
 };
 
 // The service module: owns the settings, the run-time state, the database
@@ -52,7 +56,17 @@ class TfMvxBackupMain {
   bool ServiceStart();
   // Disables the timer, lets a running tick end at its next safe point and
   // waits for it, then writes "RazuRarevi Stop" and frees the link module.
+  // The link's waits end at once; a SQL statement still running after
+  // statementGrace (or at once after CancelNow) is cancelled, and so is one
+  // that starts later and runs on. False when even then the tick did not end
+  // within cancelGrace (stuck outside SQL): nothing is written, and the host
+  // ends the process without freeing what the tick holds.
   bool ServiceStop();
+  // A second stop request or a system shutdown: makes a stop, under way or
+  // about to begin, cancel the running statement without waiting. Any thread.
+  void CancelNow();
+  // Set from the start of a stop; every wait of a tick watches it.
+  const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }
   bool ServiceContinue() { return true; }
 
@@ -91,6 +105,7 @@ class TfMvxBackupMain {
   std::string computerName_;
   bool startupPrepared_ = false;
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> cancelRequested_{false};
 
   TextLog textLog_;
   SqlConnection sqlCon_;

@@ -302,38 +302,69 @@ TEST_F(ServiceModuleTest, ScheduleFailureEndsTheTickSilently) {
   EXPECT_TRUE(eventLog.entries.empty());
 }
 
+// A stop waits for a running statement up to its grace, then cancels it; a
+// second request cancels at once. A cancelled BACKUP fails as a refused one.
 TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
-  ServeExistingDatabase();
-  Put("RazuRarevi", "TimerInt", "500");
-  Put("RazuRarevi", "FullType", "3");
-  Put("DBServer", "BackupDB2", "Second");
-  sql::SqlReply slowBackup;
-  slowBackup.infos = {{3211, "10 percent processed.", 0}};
-  slowBackup.delay = 300ms;
-  server.addRule("^BACKUP DATABASE", slowBackup);
-  server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
-  ServiceOptions options = Options();
-  options.firstTickDelay = 10ms;
-  std::atomic<int> pending{0};
-  options.stopPending = [&] { ++pending; };
-  TfMvxBackupMain module(clock, eventLog, options);
-  module.ServiceStart();
-  ASSERT_TRUE(server.waitForBatches(12, 5000ms));  // the first tick has begun
-  for (int i = 0; i < 5000 && !module.timer1().TickRunning(); ++i) std::this_thread::sleep_for(1ms);
-  ASSERT_TRUE(module.timer1().TickRunning());
-  module.ServiceStop();
-  EXPECT_FALSE(module.timer1().TickRunning());
-  EXPECT_EQ(module.dMFunc(), nullptr);
-  const std::vector<std::string> batches = Batches();
-  EXPECT_EQ(batches.back(), kStop);
-  // The stop came during the first database: the second was never started.
-  EXPECT_EQ(
-      std::count_if(batches.begin(), batches.end(),
-                    [](const std::string& b) { return b.find("[Second]") != std::string::npos; }),
-      0);
-  const std::size_t count = server.batchTexts().size();
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(server.batchTexts().size(), count);  // no tick after the stop
+  struct Case {
+    const char* name;
+    std::chrono::milliseconds backup, grace;
+    bool cancelNow;
+    const char* outcome;
+  };
+  const Case cases[] = {
+      {"short statement", 300ms, 30s, false, "'Full Backup 완료'"},
+      {"grace over", 60s, 300ms, false, "'Full Backup Fail!!!'"},
+      {"second request", 60s, 30s, true, "'Full Backup Fail!!!'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRules();
+    server.clearRecords();
+    ServeExistingDatabase();
+    Put("RazuRarevi", "TimerInt", "500");
+    Put("RazuRarevi", "FullType", "3");
+    Put("DBServer", "BackupDB2", "Second");
+    sql::SqlReply slowBackup;
+    slowBackup.infos = {{3211, "10 percent processed.", 0}};
+    slowBackup.delay = c.backup;
+    server.addRule("^BACKUP DATABASE", slowBackup);
+    server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
+    ServiceOptions options = Options();
+    options.firstTickDelay = 10ms;
+    options.statementGrace = c.grace;
+    std::atomic<int> pending{0};
+    options.stopPending = [&] { ++pending; };
+    TfMvxBackupMain module(clock, eventLog, options);
+    module.ServiceStart();
+    ASSERT_TRUE(server.waitForBatches(12, 5000ms));  // the first tick has begun
+    for (int i = 0; i < 5000 && !module.timer1().TickRunning(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(module.timer1().TickRunning());
+    std::thread second;
+    if (c.cancelNow) second = std::thread([&] { module.CancelNow(); });
+    EXPECT_TRUE(module.ServiceStop());
+    if (second.joinable()) second.join();
+    EXPECT_FALSE(module.timer1().TickRunning());
+    EXPECT_EQ(module.dMFunc(), nullptr);
+    const std::vector<std::string> batches = Batches();
+    EXPECT_EQ(batches.back(), kStop);
+    EXPECT_EQ(server.attentions(), c.backup > c.grace || c.cancelNow ? 1 : 0);
+    EXPECT_NE(std::find_if(batches.begin(), batches.end(),
+                           [&](const std::string& b) {
+                             return b.find(c.outcome) != std::string::npos &&
+                                    b.find("TremoLandix") != std::string::npos;
+                           }),
+              batches.end());
+    // The stop came during the first database: the second was never started.
+    EXPECT_EQ(
+        std::count_if(batches.begin(), batches.end(),
+                      [](const std::string& b) { return b.find("[Second]") != std::string::npos; }),
+        0);
+    const std::size_t count = server.batchTexts().size();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(server.batchTexts().size(), count);  // no tick after the stop
+  }
 }
 
 }  // namespace
