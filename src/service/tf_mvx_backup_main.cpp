@@ -5,10 +5,12 @@
 #include <optional>
 
 #include "backup/backup_engine.h"
+#include "common/date_text.h"
 #include "common/host_info.h"
 #include "common/text_util.h"
 #include "companion/companion_installer.h"
 #include "db/query_helpers.h"
+#include "maintenance/key_part_maintenance.h"
 #include "service/schedule.h"
 
 namespace mvx {
@@ -80,6 +82,13 @@ class TfMvxBackupMain::Schedule final : public ScheduleActions {
   void RemoveOldBackups(std::string_view today, std::string_view database) override {
     cleanup_.RemoveOldBackups(today, database);
   }
+  void RunKeyPartMaintenance(std::string_view mode, std::string_view today,
+                             std::string_view database) override {
+    module_.keyParts_->RunKeyPartMaintenance(mode, today, database);
+  }
+  void KeyPartRunFailed(std::string_view database, std::string_view reason) override {
+    module_.KeyPartRunFailed(database, reason);
+  }
   bool StopRequested() const override { return module_.stopRequested_; }
 
  private:
@@ -100,6 +109,9 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
                                               stopRequested_)),
+      keyParts_(std::make_unique<KeyPartMaintenance>(settings_, clock, database_, workQ_, openQ_,
+                                                     serviceTables_, *reports_, installationId_,
+                                                     computerName_)),
       ownServiceControl_(CreateServiceControl(textLog_, stopRequested_, options_)),
       serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
                                                          : *ownServiceControl_),
@@ -215,8 +227,11 @@ void TfMvxBackupMain::PrepareStartup() {
 void TfMvxBackupMain::RegularWork() {
   textLog_.ResetLogFileByAge();
   try {
-    // The on-demand key-part check and the companion check join here with their own issues.
-    if (!startupPrepared_) PrepareStartup();
+    if (startupPrepared_) {
+      CheckKeyPartRequests(FormatDottedDate(clock_.Now()));
+    } else {
+      PrepareStartup();
+    }
     if (startupPrepared_ && !stopRequested_) {
       CheckCompanion();
       Schedule schedule(*this);
@@ -224,6 +239,36 @@ void TfMvxBackupMain::RegularWork() {
     }
   } catch (...) {
     // A failure ends this tick's work silently; the next tick starts afresh.
+  }
+}
+
+std::string TfMvxBackupMain::CheckKeyPartRequests(std::string_view dateText) {
+  bool started = false;
+  for (std::size_t slot = 0; slot < settings_.databases.size(); ++slot) {
+    if (stopRequested_) break;
+    if (!settings_.keyPartEligible[slot]) continue;
+    const std::string& database = settings_.databases[slot];
+    try {
+      if (keyParts_->RunKeyPartMaintenance("1", dateText, database)) started = true;
+    } catch (const std::exception& e) {
+      KeyPartRunFailed(database, e.what());
+      break;
+    } catch (...) {
+      KeyPartRunFailed(database, "unknown error");
+      break;
+    }
+  }
+  return started ? "1" : "0";
+}
+
+void TfMvxBackupMain::KeyPartRunFailed(std::string_view database,
+                                       std::string_view reason) noexcept {
+  // The raised run left the connection where it stood, possibly in its own database.
+  database_.DisconnectDatabase();
+  try {
+    textLog_.WriteFileLog(KeyPartFailureMessage(database, reason));
+  } catch (...) {
+    // A log that cannot be written must not stop the backups that follow.
   }
 }
 

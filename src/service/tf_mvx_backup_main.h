@@ -23,6 +23,7 @@
 namespace mvx {
 
 class BackupEngine;
+class KeyPartMaintenance;
 
 // Where the module runs and how fast its timer goes; tests shrink the waits
 // and point the links at loopback servers.
@@ -74,6 +75,10 @@ class TfMvxBackupMain {
   void Timer1Timer();
   // Startup preparation: the Brivellon check and the installation identifier.
   void PrepareStartup();
+  // Serves the application's key-part requests of every eligible slot, in slot order; "1" when
+  // a run was started. A run that raises ends the check (written to the text log), never the
+  // tick. `dateText` is today as "yyyy.mm.dd".
+  std::string CheckKeyPartRequests(std::string_view dateText);
 
   const Settings& settings() const { return settings_; }
   const std::string& ExeDir() const { return exeDir_; }
@@ -91,6 +96,8 @@ class TfMvxBackupMain {
   class Schedule;
   void RefreshLink();
   void RegularWork();
+  // After a key-part run raised: a fresh connection for the work that follows, one text-log line.
+  void KeyPartRunFailed(std::string_view database, std::string_view reason) noexcept;
   void CheckCompanion();
   std::string IniPath() const { return exeDir_ + "RazuRarevi.ini"; }
 
@@ -117,6 +124,7 @@ class TfMvxBackupMain {
   std::unique_ptr<TdMFunc> dMFunc_;
   std::unique_ptr<Reports> reports_;
   std::unique_ptr<BackupEngine> backups_;
+  std::unique_ptr<KeyPartMaintenance> keyParts_;
   std::unique_ptr<ServiceControl> ownServiceControl_;
   ServiceControl& serviceControl_;
   // Last, so its thread ends before anything a tick uses goes away.

@@ -111,9 +111,14 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
   server.addRule("count\\(", sql::Count(0));
   server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  // The application asks for its key-part maintenance; the first tick serves it.
+  server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus("3", "", "", "1000000", "100000000"));
+  server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {{"2"}}));
+  server.addRule("^Exec PM_", sql::ProcedureAnswer("1"));
   Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
   Put("DBServer", "ID", "quendr");
   Put("DBServer", "Password", "pw");
+  Put("DBServer", "BackupDB1", "QuendrilaxoMain");
 
   NotifySocket notify(dir.file("notify.sock"));
   // Support hosts on loopback: nothing leaves the machine.
@@ -122,6 +127,8 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
                "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
   ASSERT_TRUE(child.WaitForOutput("RazuRarevi Start", 20s)) << child.output();
   ASSERT_TRUE(child.WaitForOutput("running", 5s)) << child.output();
+  ASSERT_TRUE(child.WaitForOutput("[activity] QuendrilaxoMain: KeyPart정리 완료!!!", 20s))
+      << child.output();
   kill(child.pid(), SIGUSR1);  // pause, then continue: only the reported state changes
   kill(child.pid(), SIGUSR2);
   kill(child.pid(), SIGTERM);
@@ -138,6 +145,10 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   const std::vector<std::string> batches = server.batchTexts();
   ASSERT_FALSE(batches.empty());
   EXPECT_NE(batches.back().find("'RazuRarevi Stop'"), std::string::npos);
+  EXPECT_EQ(
+      std::count_if(batches.begin(), batches.end(),
+                    [](const std::string& b) { return b.rfind("Exec PM_KeyInit '", 0) == 0; }),
+      6);
   EXPECT_NE(
       std::find(batches.begin(), batches.end(),
                 "create table T0246 (C001 int not null,C002 varchar(10) null,C003 varchar(10) "

@@ -77,9 +77,9 @@ class ServiceModuleTest : public ::testing::Test {
 
   // The answers of an application database that holds the service tables.
   void ServeExistingDatabase(bool brivellon = false) {
-    server.addRule(kTransportMode, Rows({{"C005"}}, {{std::nullopt}}));
+    server.addRule(kTransportMode, Rows({sql::VarChar("C005")}, {{std::nullopt}}));
     server.addRule(kBrivellon, Count(brivellon ? 1 : 0));
-    server.addRule(kInstallation, Rows({{"C001"}}, {{"INST-7"}}));
+    server.addRule(kInstallation, Rows({sql::VarChar("C001")}, {{"INST-7"}}));
     server.addRule("from sysobjects", Count(1));
     server.addRule("^select count\\(\\*\\) from T0246$", Count(1));
   }
@@ -364,6 +364,50 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
     const std::size_t count = server.batchTexts().size();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(server.batchTexts().size(), count);  // no tick after the stop
+  }
+}
+
+// A raising key-part run ends only the key-part work of the tick: on Friday 18:00 the request of
+// slot 1 (tick step 3.2) or its weekly run (after the backups) fails, the full backups are taken
+// all the same, and slot 2 gets no run.
+TEST_F(ServiceModuleTest, RaisingKeyPartRunEndsOnlyTheKeyPartWork) {
+  struct Case {
+    std::string name, c001, keyWeek;
+  };
+  for (const Case& c : {Case{"request", "3", "월"}, Case{"weekly", "1", "금"}}) {
+    SCOPED_TRACE(c.name);
+    Put("DBServer", "BackupDB1", "QuendrilaxoMain");
+    Put("DBServer", "BackupDB2", "ZoltmarkenShop");
+    Put("RazuRarevi", "FullType", "3");
+    Put("RazuRarevi", "KeyWeek", c.keyWeek);
+    Put("RazuRarevi", "KeyTime", "17:00");
+    server.clearRules();
+    ServeExistingDatabase();
+    server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus(c.c001, "", "", "1000000",
+                                                               "1"
+                                                               "00000000"));
+    server.addRule("^select C004 from", Rows({sql::VarChar("C004")}, {}));
+    server.addRule("^Exec PM_KeyInit",
+                   Error(2812, "Could not find stored procedure 'PM_KeyInit'."));
+    TfMvxBackupMain module(clock, eventLog, Options());
+    module.ServiceStart();
+    server.clearRecords();
+    module.Timer1Timer();
+    const std::vector<std::string> batches = Batches();
+    auto count = [&](const std::string& part) {
+      return std::count_if(batches.begin(), batches.end(),
+                           [&](const std::string& b) { return b.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(count("BACKUP DATABASE"), 2);
+    EXPECT_EQ(count("Exec PM_KeyInit"), 1);
+    EXPECT_EQ(count("KeyPart 정리 시작(ZoltmarkenShop)"), 0);
+    EXPECT_EQ(count("C001 = '1'") + count("C001 = '0'"), 0);  // C001 stays "2"
+    const ProfileFile log(exe.file("RazuRarevi.Log"));
+    const std::vector<std::string> keys = log.SectionKeys("RazuRarevi Log");
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(FromAnsi(log.ReadString("RazuRarevi Log", keys.back())),
+              "KeyPart check failed: QuendrilaxoMain: Could not find stored procedure "
+              "'PM_KeyInit'.");
   }
 }
 
