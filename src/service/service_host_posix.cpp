@@ -98,8 +98,9 @@ int RunForeground(bool console) {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     if (console) {
       module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
-      module->serviceTables().SetEcho(
-          [&](std::string_view db, std::string_view m) { echo.Line("activity", db, m); });
+      module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
+        echo.Activity(db, m, stored);
+      });
     }
     Notify("STATUS=Starting");
     module->ServiceStart();
@@ -137,6 +138,10 @@ int RunForeground(bool console) {
 
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
+  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
+  if (args.empty() && isatty(STDERR_FILENO)) std::cerr << kForegroundNotice << std::flush;
   if (command.install || command.uninstall) return Install(command);
   return RunForeground(command.console);
 }

@@ -247,8 +247,9 @@ int RunConsole() {
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
-    module->serviceTables().SetEcho(
-        [&](std::string_view db, std::string_view m) { echo.Line("activity", db, m); });
+    module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
+      echo.Activity(db, m, stored);
+    });
     module->ServiceStart();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
@@ -284,6 +285,9 @@ int Install(const CommandLine& command) {
 
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
+  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
   if (command.install || command.uninstall) return Install(command);
   if (command.console) return RunConsole();
   std::string name(kServiceName);

@@ -5,6 +5,7 @@
 #include "common/ansi_codec.h"
 #include "vendorlink/host_resolver.h"
 #include "vendorlink/link_module.h"
+#include "vendorlink/socket_reply.h"
 #include "vendorlink/tcp_socket.h"
 
 namespace mvx {
@@ -46,10 +47,8 @@ SocketExchangeResult TdMFunc::SocketExchange(std::string_view message, std::uint
   // One read of whatever has arrived; a reset reads as an empty reply.
   std::array<char, 8192> buffer;
   long long got = socket.Recv(buffer.data(), buffer.size());
-  std::string_view raw(buffer.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
-  raw = raw.substr(0, raw.find('\0'));
   result.status = kSocketDone;
-  result.reply = FromAnsi(raw);
+  result.reply = SocketReplyText({buffer.data(), got > 0 ? static_cast<std::size_t>(got) : 0});
   return result;
 }
 
@@ -70,10 +69,7 @@ bool TdMFunc::ProbeSocketLink(std::uint16_t port) {
     // A failed write is a failed handshake: the service start must not end over it.
     return false;
   }
-  const std::string& reply = exchange.reply;
-  return exchange.status == kSocketDone && reply != "BUSY" && reply.size() >= 7 &&
-         reply.compare(0, 6, "012PNG") == 0 && reply.compare(reply.size() - 6, 6, "013PNG") == 0 &&
-         reply[6] == '1';
+  return exchange.status == kSocketDone && IsHandshakeAccepted(exchange.reply);
 }
 
 }  // namespace mvx

@@ -156,17 +156,36 @@ TEST(Schedule, EmptyPathsAndSlots) {
   }
 }
 
+// Friday 23:59:59.999, then Saturday 00:00:00.000: each row's rule is met by
+// only one of the two readings.
 TEST(Schedule, MidnightUsesTheDateOfTheFirstReadingAndTheTimeOfTheSecond) {
-  Settings s = Defaults();
-  s.fullType = "3";
-  s.fullTime = "00:00";
-  ManualClock clock(LocalDateTime::Make(2024, 3, 15, 23, 59, 59, 999));
-  clock.SetStepMilliseconds(1);
-  RecordingActions actions;
-  EvaluateSchedule(s, clock, actions);
-  EXPECT_EQ(actions.calls[0], "clearlog 2024-03-15");
-  EXPECT_TRUE(
-      Has(actions.calls, "full 2024-03-15"));  // "00:00" of the next day is not before 00:00
+  struct Case {
+    std::string type;
+    std::string day;
+    std::string time;
+    bool full;
+  };
+  const Case cases[] = {
+      {"2", "금", "00:00", true},   // the first reading's weekday
+      {"2", "토", "00:00", false},  // not the second's
+      {"1", "15", "00:00", true},   // the first reading's day of the month
+      {"1", "16", "00:00", false}, {"3", "", "23:59", false},  // the second reading's time
+      {"3", "", "00:00", true},
+  };
+  for (const Case& c : cases) {
+    Settings s = Defaults();
+    s.fullType = c.type;
+    s.fullDays = {c.day, "", ""};
+    s.fullTime = c.time;
+    SCOPED_TRACE(c.type + " " + c.day + " " + c.time);
+    ManualClock clock(LocalDateTime::Make(2024, 3, 15, 23, 59, 59, 999));
+    clock.SetStepMilliseconds(1);
+    RecordingActions actions;
+    EvaluateSchedule(s, clock, actions);
+    ASSERT_FALSE(actions.calls.empty());
+    EXPECT_EQ(actions.calls[0], "clearlog 2024-03-15");
+    EXPECT_EQ(Has(actions.calls, "full 2024-03-15"), c.full);
+  }
 }
 
 TEST(Schedule, StopEndsTheEvaluationAtTheNextSafePoint) {
