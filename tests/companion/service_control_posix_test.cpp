@@ -157,10 +157,14 @@ TEST_F(SystemdControl, WaitEndsAfterThirtySecondsOrWithinASecondOfAStop) {
   EXPECT_LE(clock.now - begin, 31000ms);
   EXPECT_EQ(Recorded().size(), 2u + 31u);  // a poll every second
 
-  State("LoadState=loaded\nActiveState=inactive\nOnStart=activating\n");
-  clock.stopAt = clock.now + 2500ms;
-  EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), 1);
-  EXPECT_LE(clock.now - clock.stopAt, 1000ms);
+  // A stop in the middle of a pause, and one at its end, just before the poll it cuts short.
+  for (const milliseconds stopAfter : {2500ms, 2000ms}) {
+    State("LoadState=loaded\nActiveState=inactive\nOnStart=activating\n");
+    clock.stop = false;
+    clock.stopAt = clock.now + stopAfter;
+    EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), 1) << stopAfter.count();
+    EXPECT_LE(clock.now - clock.stopAt, 1000ms) << stopAfter.count();
+  }
 }
 
 }  // namespace
