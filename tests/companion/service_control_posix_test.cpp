@@ -123,6 +123,13 @@ TEST_F(SystemdControl, InstallWritesEnablesAndLogsTheResult) {
     EXPECT_EQ(log.LastFileLogText(), expected == 3 ? "3" : "") << display;  // only 0 and 3
     EXPECT_EQ(Recorded().size(), state.empty() ? 0u : 2u) << display;
   }
+  // A text log that refuses the result line: the unit is there, the caller hears of the log.
+  State("LoadState=not-found\n");
+  TextLog refusing{dir.file("missing") + "/", wallClock};
+  SystemServiceControl control(refusing, clock.stop,
+                               {MVX_SCRIPTED_SYSTEMCTL, units.path().string()}, &clock);
+  EXPECT_THROW(control.InstallService("Third", "Third", image), std::runtime_error);
+  EXPECT_TRUE(units.exists("Third.service"));
 }
 
 TEST_F(SystemdControl, StartOrResumeAndWait) {
