@@ -176,5 +176,22 @@ TEST_F(SystemdControl, WaitEndsAfterThirtySecondsOrWithinASecondOfAStop) {
   }
 }
 
+// The pause before each poll is a tenth of the last known wait hint, 1000 to 10000 ms.
+TEST(ServiceWait, PausesATenthOfTheLastWaitHint) {
+  StepClock clock;
+  const ServiceStatusReading answers[] = {{3, 50000ms}, {3, 200000ms}, {3, 0ms}, {0, 0ms}};
+  std::vector<milliseconds> polledAt;
+  const milliseconds begin = clock.now;
+  EXPECT_EQ(WaitUntilRunning(
+                {1, 3000ms},
+                [&]() -> std::optional<ServiceStatusReading> {
+                  polledAt.push_back(clock.now - begin);
+                  return answers[std::min(polledAt.size(), std::size(answers)) - 1];
+                },
+                clock, clock.stop),
+            0);
+  EXPECT_EQ(polledAt, (std::vector<milliseconds>{1000ms, 6000ms, 16000ms, 17000ms}));
+}
+
 }  // namespace
 }  // namespace mvx
