@@ -221,8 +221,15 @@ bool HasConsole() {
   return GetConsoleProcessList(&process, 1) != 0;
 }
 
-// Without a console nobody would see the agent's messages and no Ctrl+C could
-// stop it, so it says how it is meant to run instead.
+// A console, or standard output going to a file or a pipe someone reads.
+bool CanShowMessages() {
+  if (HasConsole()) return true;
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN;
+}
+
+// Without a console or an output nobody would see the agent's messages and no
+// Ctrl+C could stop it, so it says how it is meant to run instead.
 int NoConsole() {
   SystemEventLog eventLog;
   const std::string program = ExecutableFileName();
@@ -235,7 +242,7 @@ int NoConsole() {
 }
 
 int RunConsole() {
-  if (!HasConsole()) return NoConsole();
+  if (!CanShowMessages()) return NoConsole();
   UseUtf8Console();
   SystemClock clock;
   SystemEventLog eventLog;
