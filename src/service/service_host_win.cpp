@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "common/console_text.h"
@@ -149,10 +150,15 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
 bool StopWhileTakingControls(TfMvxBackupMain& module, DWORD firstControl) {
   if (firstControl != SERVICE_CONTROL_STOP) module.CancelNow();
   bool stopped = false;
-  std::thread stopper([&] {
-    stopped = module.ServiceStop();
-    g_controls.Post(kStopDone);
-  });
+  std::thread stopper;
+  try {
+    stopper = std::thread([&] {
+      stopped = module.ServiceStop();
+      g_controls.Post(kStopDone);
+    });
+  } catch (const std::system_error&) {
+    return module.ServiceStop();  // no thread to spare: a stop without the second request
+  }
   for (DWORD control = g_controls.Take(); control != kStopDone; control = g_controls.Take()) {
     if (IsStopControl(control)) module.CancelNow();
   }
