@@ -72,9 +72,13 @@ struct StopRig {
 void BM_StopAfterSigterm(benchmark::State& state, When when) {
   for (auto _ : state) {
     StopRig rig(when);
-    sql::Child child(
-        rig.agent, {"-console"},
-        {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+    // The companion runs as far as the scripted systemctl tells; the machine's systemd is left
+    // alone.
+    rig.dir.write("systemctl.state", "LoadState=loaded\nActiveState=active\n");
+    sql::Child child(rig.agent, {"-console"},
+                     {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2",
+                      std::string("MVX_SYSTEMCTL=") + MVX_SCRIPTED_SYSTEMCTL,
+                      "MVX_SCRIPTED_SYSTEMCTL_STATE=" + rig.dir.file("systemctl.state")});
     if (!child.WaitForOutput("running", 30s)) {
       state.SkipWithError("the agent did not start");
       return;

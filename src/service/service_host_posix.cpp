@@ -98,6 +98,13 @@ int RunForeground(bool console) {
   if (const char* host = std::getenv("MVX_SUPPORT_HOST_SECONDARY")) {
     options.endpoints.secondaryHost = host;
   }
+  if (const char* port = std::getenv("MVX_SUPPORT_HTTP_PORT")) {
+    char* end = nullptr;
+    const long value = std::strtol(port, &end, 10);
+    if (end != port && *end == '\0' && value > 0 && value <= 65535) {
+      options.endpoints.httpPort = static_cast<std::uint16_t>(value);
+    }
+  }
   options.stopPending = [] { Notify("EXTEND_TIMEOUT_USEC=5000000"); };
   std::unique_ptr<TfMvxBackupMain> module;
   try {
