@@ -8,6 +8,7 @@
 #include "common/date_text.h"
 #include "common/host_info.h"
 #include "common/text_util.h"
+#include "companion/companion_installer.h"
 #include "db/query_helpers.h"
 #include "maintenance/key_part_maintenance.h"
 #include "service/schedule.h"
@@ -23,6 +24,13 @@ constexpr std::chrono::milliseconds kStopPendingEvery{1000};
 // After the cancel, the tick writes its failure row and ends; a statement
 // that still runs this long after it began is cancelled too.
 constexpr std::chrono::milliseconds kLateStatementAge{1000};
+
+std::unique_ptr<ServiceControl> CreateServiceControl(TextLog& log,
+                                                     const std::atomic<bool>& stopRequested,
+                                                     const ServiceOptions& options) {
+  if (options.serviceControl != nullptr) return nullptr;
+  return std::make_unique<SystemServiceControl>(log, stopRequested);
+}
 
 std::unique_ptr<TdMFunc> CreateLinkModule(const Clock& clock, TextLog& log,
                                           const ServiceOptions& options,
@@ -104,6 +112,9 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       keyParts_(std::make_unique<KeyPartMaintenance>(settings_, clock, database_, workQ_, openQ_,
                                                      serviceTables_, *reports_, installationId_,
                                                      computerName_)),
+      ownServiceControl_(CreateServiceControl(textLog_, stopRequested_, options_)),
+      serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
+                                                         : *ownServiceControl_),
       timer1_([this] { Timer1Timer(); }) {
   database_.SetPortOverride(options_.databasePort);
 }
@@ -216,13 +227,13 @@ void TfMvxBackupMain::PrepareStartup() {
 void TfMvxBackupMain::RegularWork() {
   textLog_.ResetLogFileByAge();
   try {
-    // The on-demand key-part check and the companion check join here with their own issues.
     if (startupPrepared_) {
       CheckKeyPartRequests(FormatDottedDate(clock_.Now()));
     } else {
       PrepareStartup();
     }
     if (startupPrepared_ && !stopRequested_) {
+      CheckCompanion();
       Schedule schedule(*this);
       EvaluateSchedule(settings_, clock_, schedule);
     }
@@ -259,6 +270,13 @@ void TfMvxBackupMain::KeyPartRunFailed(std::string_view database,
   } catch (...) {
     // A log that cannot be written must not stop the backups that follow.
   }
+}
+
+// Installs the companion service when it is missing, starts it when it is not running.
+void TfMvxBackupMain::CheckCompanion() {
+  CompanionInstaller(serviceControl_, *dMFunc_, exeDir_, [this](std::string_view message) {
+    serviceTables_.WriteServiceLog("", message);
+  }).CompanionCheck();
 }
 
 void TfMvxBackupMain::Timer1Timer() {

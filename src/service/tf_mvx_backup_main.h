@@ -11,6 +11,7 @@
 #include "common/clock.h"
 #include "common/report_sink.h"
 #include "common/text_log.h"
+#include "companion/service_control.h"
 #include "config/settings.h"
 #include "db/database.h"
 #include "db/service_tables.h"
@@ -34,6 +35,8 @@ struct ServiceOptions {
   int databasePort = 0;                       // 0: the server name decides
   LinkEndpoints endpoints = DefaultLinkEndpoints();
   Pinger* pinger = nullptr;  // null: the system's ICMP echo
+  // The companion's service manager; null: the system's (systemd on Linux).
+  ServiceControl* serviceControl = nullptr;
   // Called about every second while a stop waits for a running tick.
   std::function<void()> stopPending;
   // Free bytes of the volume that holds a path; empty: the system's answer.
@@ -98,6 +101,7 @@ class TfMvxBackupMain {
   void RegularWork();
   // After a key-part run raised: a fresh connection for the work that follows, one text-log line.
   void KeyPartRunFailed(std::string_view database, std::string_view reason) noexcept;
+  void CheckCompanion();
   std::string IniPath() const { return exeDir_ + "RazuRarevi.ini"; }
 
   const Clock& clock_;
@@ -124,6 +128,8 @@ class TfMvxBackupMain {
   std::unique_ptr<Reports> reports_;
   std::unique_ptr<BackupEngine> backups_;
   std::unique_ptr<KeyPartMaintenance> keyParts_;
+  std::unique_ptr<ServiceControl> ownServiceControl_;
+  ServiceControl& serviceControl_;
   // Last, so its thread ends before anything a tick uses goes away.
   Timer1 timer1_;
 };

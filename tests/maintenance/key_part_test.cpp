@@ -45,7 +45,8 @@ class KeyPartTest : public ::testing::Test {
     SlotOne("QuendrilaxoMain");
     settings.databases[1] = "ZoltmarkenShop";
     database.SetPortOverride(server.port());
-    serviceTables.SetEcho([this](std::string_view, std::string_view m) { logged.emplace_back(m); });
+    serviceTables.SetEcho(
+        [this](std::string_view, std::string_view m, bool) { logged.emplace_back(m); });
   }
   void SlotOne(const std::string& name) {
     settings.databases[0] = settings.connectionDatabase = name;

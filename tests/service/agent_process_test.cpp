@@ -22,6 +22,7 @@
 #include "common/profile_file.h"
 #include "common/scramble.h"
 #include "support/child_process.h"
+#include "support/http/loopback_http_server.h"
 #include "support/sql/scripted_sql_server.h"
 #include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
@@ -67,6 +68,15 @@ class AgentProcessTest : public ::testing::Test {
   AgentProcessTest() {
     agent = dir.file("MvxRazuRarevi");
     std::filesystem::copy_file(MVX_AGENT_BINARY, agent);
+    // Every agent run here manages its companion through the scripted systemctl, never the
+    // machine's: by default the companion is running and the ticks leave it alone.
+    systemctlState.write("state", "LoadState=loaded\nActiveState=active\n");
+    setenv("MVX_SYSTEMCTL", MVX_SCRIPTED_SYSTEMCTL, 1);
+    setenv("MVX_SCRIPTED_SYSTEMCTL_STATE", systemctlState.file("state").c_str(), 1);
+  }
+  ~AgentProcessTest() override {
+    unsetenv("MVX_SYSTEMCTL");
+    unsetenv("MVX_SCRIPTED_SYSTEMCTL_STATE");
   }
   void Put(const std::string& section, const std::string& key, const std::string& value) {
     ProfileFile(dir.file("RazuRarevi.ini"))
@@ -74,6 +84,7 @@ class AgentProcessTest : public ::testing::Test {
   }
 
   sql::TempDir dir;
+  sql::TempDir systemctlState;
   std::string agent;
 };
 
@@ -212,6 +223,34 @@ TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
   EXPECT_TRUE(std::none_of(batches.begin(), batches.end(), [](const std::string& b) {
     return b.find("'RazuRarevi Start'") != std::string::npos;
   }));
+}
+
+TEST_F(AgentProcessTest, FirstTickInstallsAndStartsTheMissingCompanion) {
+  sql::ScriptedSqlServer server;
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Put("DBServer", "ID", "quendr");
+  Put("DBServer", "Password", "pw");
+  sql::LoopbackHttpServer support("127.0.0.1");
+  support.Enqueue(sql::HttpReply(200, "OK", "companion program"));
+  support.Enqueue(sql::HttpReply(200, "OK", "driver library"));
+  sql::TempDir units;
+  systemctlState.write("state", "LoadState=not-found\nOnStart=activating,active\n");
+
+  Child child(agent, {"-console"},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2",
+               "MVX_SUPPORT_HTTP_PORT=" + std::to_string(support.Port()),
+               "MVX_SYSTEMD_UNIT_DIR=" + units.dir()});
+  ASSERT_TRUE(child.WaitForOutput("[activity] RidOdadez Start\n", 40s)) << child.output();
+  kill(child.pid(), SIGTERM);
+  EXPECT_EQ(child.Wait(20s), 0) << child.output();
+  EXPECT_EQ(dir.read("Mvx_RidOdadez.exe"), "companion program");
+  EXPECT_TRUE(units.exists("RidOdadezMain.service"));
+  EXPECT_NE(child.output().find("[log] 0\n"), std::string::npos) << child.output();
+  const std::string calls = systemctlState.read("state.calls");
+  EXPECT_NE(calls.find("enable RidOdadezMain\nshow"), std::string::npos) << calls;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "common/profile_file.h"
 #include "common/scramble.h"
 #include "common/text_util.h"
+#include "companion/service_control.h"
 #include "season_fault_plan.h"
 #include "service/tf_mvx_backup_main.h"
 #include "support/http/line_server.h"
@@ -95,6 +96,16 @@ class SeasonPinger final : public Pinger {
   std::atomic<bool> up{true};
 };
 
+// The companion service, installed and running all season.
+class RunningCompanion final : public ServiceControl {
+ public:
+  int QueryServiceState(std::string_view) override { return kServiceRunning; }
+  int InstallService(std::string_view, std::string_view, std::string_view) override {
+    return kInstallCreated;
+  }
+  int StartServiceAndWait(std::string_view) override { return kStartRunning; }
+};
+
 class RecordingEventLog final : public EventLog {
  public:
   void Error(std::string_view source, std::string_view message) override {
@@ -141,6 +152,7 @@ class Season {
     options.endpoints.exchangeWaitMs = kLinkWaitMs;
     options.endpoints.sendWaitMs = kLinkWaitMs;
     options.pinger = &pinger_;
+    options.serviceControl = &companion_;
     options.freeSpace = [this](std::string_view) { return freeBytes_.load(); };
     TfMvxBackupMain module(clock_, eventLog, options);
 
@@ -308,6 +320,7 @@ class Season {
   sql::LineServer line_;
   sql::LoopbackHttpServer http_;
   SeasonPinger pinger_;
+  RunningCompanion companion_;
   std::atomic<std::uint64_t> freeBytes_{200 * kGiB};
   std::string rulesKey_;
   std::map<std::string, bool> folder_;  // name: is a folder

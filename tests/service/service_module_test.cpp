@@ -9,6 +9,7 @@
 #include "common/profile_file.h"
 #include "common/scramble.h"
 #include "service/tf_mvx_backup_main.h"
+#include "support/fake_service_control.h"
 #include "support/sql/scripted_sql_server.h"
 #include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
@@ -92,6 +93,7 @@ class ServiceModuleTest : public ::testing::Test {
     options.endpoints.primaryHost = "127.0.0.1";
     options.endpoints.secondaryHost = "127.0.0.1";
     options.pinger = &pinger;
+    options.serviceControl = &companion;  // the machine's service manager is never touched
     return options;
   }
 
@@ -101,6 +103,7 @@ class ServiceModuleTest : public ::testing::Test {
   sql::TempDir exe;
   sql::TempDir backups;
   SilentPinger pinger;
+  sql::FakeServiceControl companion;
   RecordingEventLog eventLog;
   ManualClock clock{LocalDateTime::Make(2024, 3, 15, 18, 0)};
 };
@@ -201,6 +204,7 @@ TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
   server.refuseLogins(true);
   ServeExistingDatabase();
   Put("RazuRarevi", "FullType", "3");  // a full backup is due at once
+  companion.state = kServiceStopped;
   TfMvxBackupMain module(clock, eventLog, Options());
   ASSERT_TRUE(module.ServiceStart());  // the service still runs
   EXPECT_FALSE(module.StartupPrepared());
@@ -210,6 +214,7 @@ TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
   module.Timer1Timer();  // still down: the tick only tries again
   EXPECT_FALSE(module.StartupPrepared());
   EXPECT_TRUE(module.timer1().Armed());
+  EXPECT_TRUE(companion.calls.empty());
 
   server.refuseLogins(false);
   server.clearRecords();
@@ -220,7 +225,9 @@ TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
   ASSERT_GE(batches.size(), 4u);
   EXPECT_EQ(batches[0], "select C005 from T0246");
   EXPECT_EQ(batches[1], "select count(*) from master.dbo.sysdatabases where name = 'Brivellon' ");
-  // Same tick: the schedule ran and took the due backup.
+  // Same tick: the companion check ran, then the schedule took the due backup.
+  EXPECT_EQ(companion.calls,
+            (std::vector<std::string>{"query RidOdadezMain", "start RidOdadezMain"}));
   EXPECT_TRUE(std::any_of(batches.begin(), batches.end(), [](const std::string& b) {
     return b.rfind("BACKUP DATABASE [TremoLandix]", 0) == 0;
   }));
