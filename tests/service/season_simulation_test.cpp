@@ -433,6 +433,9 @@ class SeasonChecks {
       const TickRecord& tick = season_.ticks[i];
       for (Attempt& attempt : Attempts(tick, i, problems_)) CheckOutcome(attempt);
       deletions_ += tick.deleted.size();
+      if (tick.faults.ServerUnreachable() && !tick.batches.empty()) {
+        problems_["unreachable server"].push_back(When(i) + tick.batches.front());
+      }
       CheckDiskWarnings(tick);
       CheckDeletions(tick);
       for (const std::string& batch : tick.batches) CheckRowWidths(batch);
@@ -489,9 +492,25 @@ class SeasonChecks {
     attempts_[{Day(tick), attempt.slot, attempt.full}].push_back(attempt);
   }
 
-  // Each day and slot: the due backups were taken once, and every failure was tried again on
-  // the next tick of that day that reached the server.
+  // The first tick of each day at which a kind of backup was due and the server reachable.
+  std::map<std::pair<long long, bool>, std::size_t> FirstChances() const {
+    std::map<std::pair<long long, bool>, std::size_t> first;
+    for (std::size_t i = 0; i < season_.ticks.size(); ++i) {
+      if (Tick(i).faults.ServerUnreachable()) continue;
+      for (bool full : {true, false}) {
+        if (full ? FullDue(At(Tick(i).time)) : IncDue(At(Tick(i).time))) {
+          first.emplace(std::make_pair(Day(Tick(i)), full), i);
+        }
+      }
+    }
+    return first;
+  }
+
+  // Each day and slot: the due backups were tried on the first tick that could, whatever else
+  // failed; taken once; and every failure was tried again on the next tick that reached the
+  // server.
   void CheckEveryDayAndSlot() {
+    const std::map<std::pair<long long, bool>, std::size_t> firstChances = FirstChances();
     for (long long day = 0; day < kSeasonDays; ++day) {
       const LocalDateTime date = At(day * FaultPlan::kDay);
       for (std::size_t slot = 0; slot < kSlots.size(); ++slot) {
@@ -509,6 +528,11 @@ class SeasonChecks {
                 std::to_string(successes) + " succeeded, last " +
                 (attempts.empty() || attempts.back().succeeded != true ? "failed" : "ok"));
             continue;
+          }
+          const auto first = firstChances.find({day, full});
+          if (first == firstChances.end() || attempts.front().tick != first->second) {
+            problems_["days and slots"].push_back(When(attempts.front().tick) + what +
+                                                  " was not tried on the first tick it was due");
           }
           for (std::size_t i = 0; i + 1 < attempts.size(); ++i) {
             std::size_t next = attempts[i].tick + 1;
