@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
@@ -11,10 +12,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <regex>
 #include <set>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "common/ansi_codec.h"
 #include "common/date_text.h"
@@ -41,7 +46,7 @@ using season::TickFaults;
 constexpr int kSeasonDays = 120;
 constexpr int kReplayDays = 20;  // replayed to show that the seed alone decides the trace
 constexpr std::uint64_t kDefaultSeed = 20240201;
-// A Thursday; the season runs through 29 February and four month ends.
+// A Thursday; the season runs through three month ends, 29 February among them.
 const LocalDateTime kFirstDay = LocalDateTime::Make(2024, 2, 1);
 constexpr int kTimerInt = 1800;
 constexpr int kRetentionDays = 7;  // Save "1"
@@ -86,7 +91,7 @@ std::string RegexEscaped(std::string_view text) {
   return out;
 }
 
-// Support hosts on loopback that answer pings unless the support server is down.
+// Support hosts on loopback that answer pings unless the plan makes them silent.
 class SeasonPinger final : public Pinger {
  public:
   PingResult Ping(std::string_view) override {
