@@ -50,8 +50,7 @@ class SystemdControl : public ::testing::Test {
   }
   std::string Recorded() const { return dir.read("state.calls"); }
 
-  testing::TempDir dir;
-  testing::TempDir units;
+  testing::TempDir dir, units;
   ManualClock wallClock{LocalDateTime::Make(2026, 3, 6, 14, 0)};
   TextLog log{dir.dir(), wallClock};
   StepClock clock;

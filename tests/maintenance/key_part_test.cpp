@@ -64,8 +64,7 @@ class KeyPartTest : public dbtest::DbTest {
   }
 
   ServiceTables serviceTables{database};
-  SqlQuery workQ{connection};
-  SqlQuery openQ{connection};
+  SqlQuery workQ{connection}, openQ{connection};
   backuptest::RecordingReports reports;
   std::string installationId = "QX-7", computerName = "DBHOST";
   std::vector<std::string> logged;
