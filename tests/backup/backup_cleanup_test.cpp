@@ -1,6 +1,5 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -59,17 +58,9 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
       {"TremoLandix (20230101).ful", false},
       {"TremoLandix(20230101).bak", false},
       {"TremoLandix(20230101).ful.old", false},
-      {".TremoLandix(20230101).ful", false},  // hidden
   };
   for (const Case& c : cases) PutFile(c.name);
   std::filesystem::create_directory(backups.file("TremoLandix(20230102).ful"));
-  PutFile("elsewhere");
-  std::filesystem::create_symlink(backups.file("elsewhere"),
-                                  backups.file("TremoLandix(20230103).inc"));
-  // Windows refuses to delete a read-only file (a "006"); here the folder's
-  // permission decides, so it goes like any other.
-  PutFile("TremoLandix(20230104).ful");
-  chmod(backups.file("TremoLandix(20230104).ful").c_str(), 0444);
 
   engine.RemoveOldBackups("2024-03-15", "TremoLandix");
 
@@ -78,10 +69,7 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
     EXPECT_EQ(backups.exists(c.name), !c.deleted) << c.name;
     if (c.deleted) expectedMessages.push_back(c.name);
   }
-  expectedMessages.push_back("TremoLandix(20230104).ful");
-  EXPECT_FALSE(backups.exists("TremoLandix(20230104).ful"));
   EXPECT_TRUE(std::filesystem::is_directory(backups.file("TremoLandix(20230102).ful")));
-  EXPECT_TRUE(std::filesystem::is_symlink(backups.file("TremoLandix(20230103).inc")));
 
   std::vector<std::string> seen;
   std::vector<int> patterns;

@@ -3,7 +3,6 @@
 
 #include "backup/disk_root_path.h"
 #include "backup_test_support.h"
-#include "common/host_info.h"
 
 namespace mvx::backuptest {
 namespace {
@@ -60,22 +59,6 @@ TEST_F(DiskSpaceCheckTest, DbPathNamesAVolume) {
         Case{"D:/", "D:\\"}, Case{"", ":\\"}, Case{"D:\\Data", "D:\\Data:\\"}, Case{"1", "1:\\"}}) {
     EXPECT_EQ(DriveRootPath(c.dbPath), c.windowsRoot) << c.dbPath;
   }
-  EXPECT_EQ(DiskRootPath("/var/lib/mssql"), "/var/lib/mssql");
-  EXPECT_EQ(DiskRootPath("\\var\\lib"), "/var/lib");
-}
-
-// The real measurement: a path that does not exist has no free space.
-TEST_F(DiskSpaceCheckTest, AMissingPathWarns) {
-  BackupEngine real{settings, database,       sqlQuery,     serviceTables,
-                    reports,  installationId, computerName, reports.stop};
-  settings.dbPath = BackupFolder();
-  real.CheckDiskSpace();
-  const bool plenty = GetFreeDiskBytes(BackupFolder()) >= 3072ull * 1048576ull;
-  EXPECT_EQ(reports.sent.empty(), plenty);
-  reports.sent.clear();
-  settings.dbPath = BackupFolder() + "/missing";
-  real.CheckDiskSpace();
-  EXPECT_THAT(reports.sent, ElementsAre(Sent("", "007")));
 }
 
 }  // namespace

@@ -212,10 +212,12 @@ Bytes preloginReply() {
   const Bytes version{16, 0, 0x0F, 0xA0, 0, 0};  // 16.0.4000, sub-build 0
   Bytes out;
   const auto entry = [&](std::uint8_t option, std::uint16_t offset, std::uint16_t length) {
-    out.insert(
-        out.end(),
-        {option, static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset & 0xFF),
-         static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)});
+    // One byte at a time: mingw GCC 12 misreads an initializer-list insert as an overflow.
+    for (const std::uint8_t byte :
+         {option, static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset & 0xFF),
+          static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)}) {
+      out.push_back(byte);
+    }
   };
   constexpr std::uint16_t kData = 3 * 5 + 1;
   entry(0x00, kData, 6);      // VERSION
