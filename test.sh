@@ -36,10 +36,20 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 for target in build-fuzz/bin/*_fuzz; do
   [ -x "$target" ] || continue
+  name="$(basename "$target")"
+  # The run grows its corpus in a scratch folder and leaves a crashing input beside it:
+  # the seeds in the tree stay as they are.
   corpus="$(mktemp -d)"
-  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 "$corpus" >"$corpus.log" 2>&1 \
-    || { tail -n 40 "$corpus.log"; echo "fuzz target $target failed"; exit 1; }
-  echo "$(basename "$target"): $(grep -o 'Done [0-9]* runs' "$corpus.log" | tail -n1)"
+  if [ -d "fuzz/corpus/$name" ]; then cp -R "fuzz/corpus/$name/." "$corpus/"; fi
+  dict=()
+  if [ -f "fuzz/$name.dict" ]; then dict=(-dict="fuzz/$name.dict"); fi
+  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -artifact_prefix="$corpus." \
+    "${dict[@]}" "$corpus" >"$corpus.log" 2>&1 || {
+    tail -n 40 "$corpus.log"
+    echo "fuzz target $target failed"
+    exit 1
+  }
+  echo "$name: $(grep -o 'Done [0-9]* runs' "$corpus.log" | tail -n1)"
   rm -rf "$corpus" "$corpus.log"
 done
 echo "== all tests passed"

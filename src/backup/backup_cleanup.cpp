@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,8 +13,11 @@ namespace {
 
 constexpr std::string_view kOldFileDeleted = "Old File Delete";
 constexpr std::string_view kDeleteFailedCode = "006";
-// Characters of the date stamp after the "(".
-constexpr std::size_t kStampLength = 8;
+// The date of a listed name, which has the exact form "<name>(<8 digits>)<ext>".
+std::string_view StampOf(std::string_view name) {
+  constexpr std::size_t kFromEnd = kBackupStampLength + 1 + kBackupExtensions[0].size();
+  return name.substr(name.size() - kFromEnd, kBackupStampLength);
+}
 
 }  // namespace
 
@@ -68,14 +72,16 @@ void CleanupRound::RemoveOldBackups(std::string_view today, std::string_view dat
   for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
     BackupFolderListing::Group* files = listing.Find(pattern, upperDatabase);
     if (files == nullptr) continue;
+    // The newest backup stays whatever its age: while backups keep failing
+    // (a full disk, a folder the server may no longer write) it is the last
+    // good one, and only a newer backup may replace it.
+    std::string newest;  // a copy: the names move below
+    for (const std::string& name : *files) newest = std::max(newest, std::string(StampOf(name)));
     BackupFolderListing::Group kept;
     kept.reserve(files->size());
     for (std::string& name : *files) {
-      // Compared as text, whatever the eight characters are: "(2024).ful"
-      // reads "2024).fu" and sorts before every cut-off of these years.
-      const std::string_view stamp =
-          std::string_view(name).substr(upperDatabase.size() + 1, kStampLength);
-      if (!(stamp < std::string_view(cutoff))) {
+      const std::string_view stamp = StampOf(name);
+      if (stamp == newest || !(stamp < std::string_view(cutoff))) {
         kept.push_back(std::move(name));
       } else if (DeleteBackupFile(folder, name)) {
         engine_.serviceTables_.WriteServiceLog("",

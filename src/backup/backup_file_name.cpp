@@ -1,6 +1,7 @@
 #include "backup/backup_file_name.h"
 
 #include "common/date_text.h"
+#include "common/text_util.h"
 
 namespace mvx {
 
@@ -29,6 +30,23 @@ int BackupExtensionIndex(std::string_view fileName) {
     if (std::string_view(tail, kLength) == kBackupExtensions[i]) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::optional<BackupFileNameParts> ParseBackupFileName(std::string_view fileName) {
+  const int extension = BackupExtensionIndex(fileName);
+  if (extension < 0) return std::nullopt;
+  constexpr std::size_t kExtensionLength = kBackupExtensions[0].size();
+  // "(" + stamp + ")" + extension, after a name of at least one character.
+  constexpr std::size_t kSuffixLength = 1 + kBackupStampLength + 1 + kExtensionLength;
+  if (fileName.size() <= kSuffixLength) return std::nullopt;
+  const std::size_t open = fileName.size() - kSuffixLength;
+  const std::string_view stamp = fileName.substr(open + 1, kBackupStampLength);
+  if (fileName[open] != '(' || fileName[open + 1 + kBackupStampLength] != ')') return std::nullopt;
+  for (char c : stamp) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  return BackupFileNameParts{UpperAscii(fileName.substr(0, open)), std::string(stamp),
+                             static_cast<std::size_t>(extension)};
 }
 
 }  // namespace mvx

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +22,21 @@ std::string BackupFileName(std::string_view folder, std::string_view database,
 // Index into kBackupExtensions of the name's extension, compared without
 // regard to case; -1 when it has none of them.
 int BackupExtensionIndex(std::string_view fileName);
+
+// Characters of the date stamp between the parentheses.
+inline constexpr std::size_t kBackupStampLength = 8;
+
+// What a backup file's name says about it.
+struct BackupFileNameParts {
+  std::string upperName;    // the database name, ASCII letters upper-cased
+  std::string stamp;        // the eight digits of the date
+  std::size_t extension{};  // index into kBackupExtensions
+};
+
+// The parts of a name of exactly the form "<name>(<8 digits>)<extension>",
+// the name being everything before that last parenthesised date (it may hold
+// parentheses of its own, never nothing). Any other name is nobody's backup:
+// nullopt.
+std::optional<BackupFileNameParts> ParseBackupFileName(std::string_view fileName);
 
 }  // namespace mvx

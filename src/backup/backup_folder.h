@@ -19,7 +19,8 @@ std::vector<std::string> ListBackupFolderFiles(
     std::string_view folder, const std::function<bool(std::string_view name)>& wanted);
 
 // Deletes one file found by ListBackupFolderFiles; false when the system
-// refuses (read-only on Windows, locked, vanished meanwhile).
+// refuses (locked, vanished meanwhile) and for a read-only file, which on
+// POSIX is one without any write bit.
 bool DeleteBackupFile(std::string_view folder, std::string_view name);
 
 // True only when a file (not a folder) of that path is known to exist: a

@@ -11,9 +11,9 @@
 namespace mvx {
 
 // The backup folder read once and grouped the way the cleanup asks for it:
-// by the upper-cased name part before the first "(" and by extension, each
-// group in directory order. Only names that hold a "(" and end in one of the
-// four backup extensions are kept; the others can never be cleaned up.
+// by the upper-cased database name and by extension, each group in directory
+// order. Only names of the exact form "<name>(<8 digits>)<extension>" are
+// kept (ParseBackupFileName); the others are nobody's backups.
 class BackupFolderListing {
  public:
   using Group = std::vector<std::string>;
@@ -22,8 +22,8 @@ class BackupFolderListing {
   static BackupFolderListing Read(std::string_view folder);
 
   const std::string& folder() const { return folder_; }
-  // The files of that extension (index into kBackupExtensions) whose name
-  // part before the first "(" equals `upperDatabase` (upper-cased ASCII).
+  // The files of that extension (index into kBackupExtensions) whose
+  // database name equals `upperDatabase` (upper-cased ASCII).
   // Callers replace the group's contents after deleting files, so the
   // listing stays what the folder holds. Null when there are none.
   Group* Find(std::size_t extensionIndex, const std::string& upperDatabase);

@@ -52,8 +52,13 @@ std::vector<std::string> ListBackupFolderFiles(
 
 bool DeleteBackupFile(std::string_view folder, std::string_view name) {
   // The name is used as listed: a "\" inside it is part of the name here.
-  // Unlike on Windows a read-only file goes too: the folder's permission decides.
   const std::string path = NativePath(folder) + "/" + std::string(name);
+  // A file nobody may write is what a read-only file is on Windows, which
+  // refuses to delete it; the folder's permission alone would let it go.
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return false;
+  }
   return unlink(path.c_str()) == 0;
 }
 

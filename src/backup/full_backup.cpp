@@ -13,6 +13,7 @@ constexpr std::string_view kFullDone = "Full Backup 완료";
 constexpr std::string_view kFullFailed = "Full Backup Fail!!!";
 constexpr std::string_view kFullDoneCode = "012";
 constexpr std::string_view kFullFailedCode = "002";
+constexpr std::string_view kRecoveryFullFailed = "Recovery FULL Fail!!!";
 
 // The logical name of the current database's log file; nullopt when it
 // cannot be read. A connection lost since "use" would be reopened in the
@@ -31,6 +32,16 @@ std::optional<std::string> ReadLogFileName(const SqlConnection& connection, SqlQ
   }
 }
 
+// Never leave the database in the simple recovery model silently: its log
+// backups would break until the next full backup. A refusal, or a link lost
+// during the shrink, gets one more try on a reopened connection.
+bool SwitchBackToFull(Database& database, SqlQuery& query, std::string_view name) {
+  const std::string statement = RecoveryFullStatement(name);
+  if (RunStatement(query, statement).succeeded) return true;
+  database.DisconnectDatabase();
+  return database.ConnectDatabase() && RunStatement(query, statement).succeeded;
+}
+
 }  // namespace
 
 void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_view fileName) {
@@ -45,21 +56,26 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
 
   // The log shrink acts on the current database's log, so it runs only when
   // the switch to this database really happened.
+  bool fullRestored = true;
   if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
     ExecuteStatement(query, RecoverySimpleStatement(database));
     const std::optional<std::string> logFile = ReadLogFileName(database_.connection(), query);
+    if (logFile) ExecuteStatement(query, ShrinkFileStatement(*logFile));
+    fullRestored = SwitchBackToFull(database_, query, database);
     if (!logFile) {
-      // Never leave the database in the simple recovery model: its log
-      // backups would break until the next full backup.
-      ExecuteStatement(query, RecoveryFullStatement(database));
-      RecordOutcome(database, kFullFailed, kFullFailedCode);
+      serviceTables_.WriteServiceLog(database, kFullFailed);
+      if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+      SendEventReport(database, kFullFailedCode);
       return;
     }
-    ExecuteStatement(query, ShrinkFileStatement(*logFile));
-    ExecuteStatement(query, RecoveryFullStatement(database));
   }
   ExecuteStatement(query, kUseMaster);
-  RecordOutcome(database, kFullDone, kFullDoneCode);
+  // The backup file exists, so the outcome is a success; the operator reads
+  // the recovery model's trouble in a row of its own, written before the
+  // report, which may fail.
+  serviceTables_.WriteServiceLog(database, kFullDone);
+  if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+  SendEventReport(database, kFullDoneCode);
 }
 
 }  // namespace mvx

@@ -12,4 +12,8 @@ namespace mvx {
 std::string ToAnsi(std::string_view utf8);
 std::string FromAnsi(std::string_view ansi);
 
+// CP949 on every platform, whatever the system's code page: what the database
+// stores for Korean text. Replaces like ToAnsi.
+std::string ToCp949(std::string_view utf8);
+
 }  // namespace mvx

@@ -81,6 +81,8 @@ std::string ToAnsi(std::string_view utf8) {
   return Convert(utf8, "CP949", "UTF-8", true);
 }
 
+std::string ToCp949(std::string_view utf8) { return ToAnsi(utf8); }
+
 std::string FromAnsi(std::string_view ansi) {
   if (IsAscii(ansi)) return std::string(ansi);
   return Convert(ansi, "UTF-8", "CP949", false);

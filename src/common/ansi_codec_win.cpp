@@ -54,4 +54,9 @@ std::string ToAnsi(std::string_view utf8) {
 
 std::string FromAnsi(std::string_view ansi) { return Narrow(Widen(ansi, CP_ACP), CP_UTF8); }
 
+std::string ToCp949(std::string_view utf8) {
+  constexpr UINT kCp949 = 949;
+  return Narrow(Widen(utf8, CP_UTF8), kCp949);
+}
+
 }  // namespace mvx

@@ -5,10 +5,20 @@
 
 namespace mvx {
 
+// Who may read a file that a write creates (POSIX); a rewrite keeps the
+// permissions of the file it replaces.
+enum class NewFileAccess { Everyone, OwnerOnly };
+
 // Writes the bytes to a temporary file in the same folder and renames it over
-// the path, so a crash or a full disk never leaves half a file. Throws
-// std::runtime_error("Unable to write to <path>") when the system refuses.
-void WriteFileAtomically(const std::string& path, std::string_view bytes);
+// the path, then makes the rename itself durable, so a crash or a full disk
+// never leaves half a file. Throws std::runtime_error("Unable to write to
+// <path>") when the system refuses.
+void WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         NewFileAccess access = NewFileAccess::Everyone);
+
+// Removes the temporary files that an interrupted WriteFileAtomically of the
+// path left beside it.
+void RemoveLeftoverTemporaries(const std::string& path);
 
 // Forces a written file's bytes to the disk before it is renamed into place;
 // false when the system refuses.

@@ -1,8 +1,10 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 
 #include "common/atomic_file.h"
@@ -33,14 +35,33 @@ class Fd {
   throw std::runtime_error("Unable to write to " + path);
 }
 
+constexpr std::string_view kTempSuffix = ".tmp-";
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A rename is durable only once the folder that holds the name is.
+bool SyncFolder(const std::string& path) {
+  Fd fd(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess access) {
   // A rewrite keeps the permissions of the file it replaces: the settings file holds the
   // database password, and an operator who closed it to others keeps it closed.
   struct stat existing {};
-  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
-  std::string temp = path + ".tmp-XXXXXX";
+  const mode_t created = access == NewFileAccess::OwnerOnly ? 0600 : 0644;
+  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : created;
+  std::string temp = path + std::string(kTempSuffix) + "XXXXXX";
   Fd fd(::mkstemp(temp.data()));
   if (fd.get() < 0) Refused(path);
   bool ok = ::fchmod(fd.get(), mode) == 0;
@@ -59,6 +80,23 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
   if (!ok) {
     ::unlink(temp.c_str());
     Refused(path);
+  }
+  if (!SyncFolder(path)) Refused(path);
+}
+
+void RemoveLeftoverTemporaries(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::size_t slash = path.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempSuffix);
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) return;
+  // mkstemp's six characters follow the prefix; nothing else of that shape is ours.
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name(entry->d_name);
+    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) {
+      ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "common/atomic_file.h"
@@ -32,11 +33,14 @@ class Handle {
   throw std::runtime_error("Unable to write to " + path);
 }
 
+constexpr std::string_view kTempSuffix = ".tmp-";
+
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string temp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(GetTickCount64());
+// The access of a new file follows the folder's own (inherited ACL) on Windows.
+void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess) {
+  const std::string temp = path + std::string(kTempSuffix) + std::to_string(GetCurrentProcessId()) +
+                           "-" + std::to_string(GetTickCount64());
   bool ok = false;
   {
     Handle file(CreateFileW(WideFromUtf8(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -59,6 +63,25 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     DeleteFileW(WideFromUtf8(temp).c_str());
     Refused(path);
   }
+}
+
+void RemoveLeftoverTemporaries(const std::string& path) {
+  struct FindCloser {
+    void operator()(HANDLE search) const { FindClose(search); }
+  };
+  const std::string pattern = path + std::string(kTempSuffix) + "*";
+  WIN32_FIND_DATAW found{};
+  HANDLE first = FindFirstFileW(WideFromUtf8(pattern).c_str(), &found);
+  if (first == INVALID_HANDLE_VALUE) return;
+  const std::unique_ptr<void, FindCloser> search(first);
+  const std::size_t slash = path.find_last_of("\\/");
+  const std::wstring folder =
+      slash == std::string::npos ? std::wstring() : WideFromUtf8(path.substr(0, slash + 1));
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      DeleteFileW((folder + found.cFileName).c_str());
+    }
+  } while (FindNextFileW(search.get(), &found));
 }
 
 bool SyncFileToDisk(const std::string& path) {

@@ -51,14 +51,19 @@ std::string OneLine(std::string_view text) {
 
 }  // namespace
 
-ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) { Reload(); }
+ProfileFile::ProfileFile(std::string path, NewFileAccess access)
+    : path_(std::move(path)), access_(access) {
+  Reload();
+}
 
 void ProfileFile::Reload() {
   lines_.clear();
   std::string bytes;
   if (!ReadWholeFile(path_, bytes)) {
     std::error_code error;
-    unreadable_ = std::filesystem::exists(path_, error);
+    // Only a file that is certainly not there reads as empty: a folder that may not be
+    // searched hides one that is.
+    unreadable_ = std::filesystem::exists(path_, error) || error;
     return;
   }
   unreadable_ = false;
@@ -142,6 +147,17 @@ std::vector<std::string> ProfileFile::SectionKeys(std::string_view section,
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) {
+  Put(section, key, value);
+  Save();
+}
+
+void ProfileFile::WriteStrings(std::string_view section,
+                               const std::vector<std::pair<std::string, std::string>>& entries) {
+  for (const auto& [key, value] : entries) Put(section, key, value);
+  if (!entries.empty()) Save();
+}
+
+void ProfileFile::Put(std::string_view section, std::string_view key, std::string_view value) {
   const std::string entry = OneLine(Trim(key)) + "=" + OneLine(value);
   int header = FindSection(section);
   if (header < 0) {
@@ -155,7 +171,6 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
     while (at > header + 1 && Trim(lines_[static_cast<std::size_t>(at - 1)]).empty()) --at;
     lines_.insert(lines_.begin() + at, entry);
   }
-  Save();
 }
 
 void ProfileFile::DeleteKeys(std::string_view section, const std::vector<std::string>& keys) {
@@ -176,7 +191,7 @@ void ProfileFile::Save() const {
     bytes += line;
     bytes += "\r\n";
   }
-  WriteFileAtomically(path_, bytes);
+  WriteFileAtomically(path_, bytes, access_);
 }
 
 }  // namespace mvx

@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "common/atomic_file.h"
 
 namespace mvx {
 
@@ -21,9 +24,12 @@ class ProfileFile {
   // Size of the buffer a key list is taken in (names each followed by a zero byte).
   static constexpr std::size_t kKeyListBytes = 16384;
 
-  explicit ProfileFile(std::string path);
+  // `access`: who may read the file when a write creates it.
+  explicit ProfileFile(std::string path, NewFileAccess access = NewFileAccess::Everyone);
 
   const std::string& path() const { return path_; }
+  // The file exists but could not be read (permissions, a folder of that name, an I/O error).
+  bool unreadable() const { return unreadable_; }
 
   // The value, or the default when the section or key is missing.
   std::string ReadString(std::string_view section, std::string_view key,
@@ -37,6 +43,9 @@ class ProfileFile {
                                        std::size_t listBytes = kKeyListBytes) const;
 
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // Several entries of one section with one rewrite of the file.
+  void WriteStrings(std::string_view section,
+                    const std::vector<std::pair<std::string, std::string>>& entries);
   // Deletes the keys with one rewrite of the file (none when no key was there).
   void DeleteKeys(std::string_view section, const std::vector<std::string>& keys);
 
@@ -45,9 +54,11 @@ class ProfileFile {
   int FindSection(std::string_view section) const;  // index of the header line, -1
   int FindKey(int sectionLine, std::string_view key) const;
   int SectionEnd(int sectionLine) const;  // index after the last line of the section
+  void Put(std::string_view section, std::string_view key, std::string_view value);
   void Save() const;
 
   std::string path_;
+  NewFileAccess access_;
   std::vector<std::string> lines_;
   bool unreadable_ = false;
 };

@@ -8,8 +8,10 @@ namespace {
 constexpr std::uint16_t kMultiplier = 37052;
 constexpr std::uint16_t kIncrement = 26947;
 
+// In unsigned arithmetic: promoted to int, the product overflows, which is undefined.
 std::uint16_t Advance(std::uint16_t runningKey, unsigned char scrambled) {
-  return static_cast<std::uint16_t>((runningKey + scrambled) * kMultiplier + kIncrement);
+  const unsigned sum = static_cast<unsigned>(runningKey) + scrambled;
+  return static_cast<std::uint16_t>(sum * kMultiplier + kIncrement);
 }
 
 // A group of up to three characters read as a decimal number; anything that

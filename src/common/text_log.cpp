@@ -53,7 +53,7 @@ void TextLog::ClearOldLogEntries(std::string_view today) {
 
 void TextLog::ResetLogFileByAge() noexcept {
   try {
-    ProfileFile settings(SettingsPath());
+    ProfileFile settings(SettingsPath(), NewFileAccess::OwnerOnly);  // it holds the login
     const std::string key = ScrambleValue(kDeletionDateKey);
     const std::string lastDeletion =
         FromAnsi(UnscrambleValue(settings.ReadString(kSettingsSection, key)));

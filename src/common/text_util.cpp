@@ -189,8 +189,8 @@ bool ParseInt(std::string_view text, int& out) {
   return true;
 }
 
-std::string CutToAnsiBytes(std::string_view utf8, std::size_t maxAnsiBytes) {
-  if (ToAnsi(utf8).size() <= maxAnsiBytes) return std::string(utf8);
+std::string CutToCp949Bytes(std::string_view utf8, std::size_t maxBytes) {
+  if (ToCp949(utf8).size() <= maxBytes) return std::string(utf8);
   std::string out;
   std::size_t used = 0;
   std::size_t i = 0;
@@ -203,8 +203,8 @@ std::string CutToAnsiBytes(std::string_view utf8, std::size_t maxAnsiBytes) {
                                         : 1;
     if (i + length > utf8.size()) length = utf8.size() - i;
     const std::string_view character = utf8.substr(i, length);
-    const std::size_t cost = ToAnsi(character).size();
-    if (used + cost > maxAnsiBytes) break;
+    const std::size_t cost = ToCp949(character).size();
+    if (used + cost > maxBytes) break;
     out.append(character);
     used += cost;
     i += length;

@@ -37,7 +37,8 @@ bool StartsWith(std::string_view text, std::string_view prefix);
 // surrounding blanks; false when the text is not one.
 bool ParseInt(std::string_view text, int& out);
 
-// Cuts UTF-8 text to at most maxAnsiBytes bytes of its ANSI form, at a character boundary.
-std::string CutToAnsiBytes(std::string_view utf8, std::size_t maxAnsiBytes);
+// Cuts UTF-8 text to at most maxBytes bytes of its CP949 form (on every platform), at a
+// character boundary; a character CP949 cannot hold counts as the one byte stored for it.
+std::string CutToCp949Bytes(std::string_view utf8, std::size_t maxBytes);
 
 }  // namespace mvx

@@ -1,8 +1,10 @@
 #include "config/settings.h"
 
+#include <stdexcept>
 #include <string_view>
 
 #include "common/ansi_codec.h"
+#include "common/atomic_file.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
 #include "common/text_util.h"
@@ -10,8 +12,6 @@
 namespace mvx {
 namespace {
 
-constexpr std::string_view kServerSection = "DBServer";
-constexpr std::string_view kScheduleSection = "RazuRarevi";
 constexpr std::string_view kDefaultPasswordDigits = "087142203019176054231";
 constexpr int kDefaultTimerInt = 1800;
 
@@ -23,9 +23,10 @@ class ScrambledReader {
   ScrambledReader(const ProfileFile& file, std::string_view section)
       : file_(file), section_(section) {}
   bool Has(std::string_view key) const { return file_.HasKey(section_, ScrambleValue(key)); }
-  std::string Read(std::string_view key) const {
-    return FromAnsi(UnscrambleValue(file_.ReadString(section_, ScrambleValue(key))));
+  std::string ReadRaw(std::string_view key) const {
+    return UnscrambleValue(file_.ReadString(section_, ScrambleValue(key)));
   }
+  std::string Read(std::string_view key) const { return FromAnsi(ReadRaw(key)); }
   std::string ReadOr(std::string_view key, std::string_view fallback) const {
     std::string value = Read(key);
     return value.empty() ? std::string(fallback) : value;
@@ -39,7 +40,8 @@ class ScrambledReader {
 std::string DefaultPassword() { return ScrambleValue(kDefaultPasswordDigits); }
 
 void LoadServerSection(Settings& s, const ProfileFile& file) {
-  if (!file.SectionExists(kServerSection)) {
+  s.rawServerValues.clear();
+  if (!SectionPresent(file, kServerSection)) {
     s.cfgType = "2";
     s.serverName = "(Local)";
     s.login = "quendr";
@@ -49,19 +51,26 @@ void LoadServerSection(Settings& s, const ProfileFile& file) {
     return;
   }
   const ScrambledReader r(file, kServerSection);
+  auto read = [&](std::string_view key, std::string_view fallback) {
+    std::string raw = r.ReadRaw(key);
+    if (raw.empty()) return std::string(fallback);
+    std::string value = FromAnsi(raw);
+    s.rawServerValues[std::string(key)] = std::move(raw);
+    return value;
+  };
   s.cfgType = file.ReadString(kServerSection, ScrambleValue("cfgType"), "2");
-  s.serverName = r.ReadOr("Name", "(Local)");
-  s.login = r.ReadOr("ID", "quendr");
-  s.password = r.ReadOr("Password", DefaultPassword());
+  s.serverName = read("Name", "(Local)");
+  s.login = read("ID", "quendr");
+  s.password = read("Password", DefaultPassword());
   for (int slot = 0; slot < kSlotCount; ++slot) {
     s.databases[static_cast<std::size_t>(slot)] =
-        r.ReadOr(SlotKey(slot), slot == 0 ? "TremoLandix" : "");
+        read(SlotKey(slot), slot == 0 ? "TremoLandix" : "");
   }
-  s.dbPath = r.ReadOr("DBPath", "C:\\");
+  s.dbPath = read("DBPath", "C:\\");
 }
 
 void LoadScheduleSection(Settings& s, ProfileFile& file, bool correctFile) {
-  if (!file.SectionExists(kScheduleSection)) {
+  if (!SectionPresent(file, kScheduleSection)) {
     s.bkPath = "D:\\Data_Backup";
     s.fullType = "2";
     s.fullDays = {"금", "", ""};
@@ -123,6 +132,47 @@ void ClearSettings(Settings& s) {
   s.timerInt = kDefaultTimerInt;
   s.save = "3";
   s.keyPartEligible.fill(false);
+  s.rawServerValues.clear();
+}
+
+bool SectionPresent(const ProfileFile& file, std::string_view section) {
+  auto holdsAny = [&](const auto& keys) {
+    for (std::string_view key : keys) {
+      if (file.HasKey(section, ScrambleValue(key))) return true;
+    }
+    return false;
+  };
+  if (EqualsNoCase(section, kServerSection)) return holdsAny(kServerKeys);
+  if (EqualsNoCase(section, kScheduleSection)) return holdsAny(kScheduleKeys);
+  return file.SectionExists(section);
+}
+
+std::string SettingText(const Settings& s, std::string_view key) {
+  auto numbered = [&](std::string_view prefix, const auto& values) -> const std::string* {
+    if (key.size() != prefix.size() + 1 || key.substr(0, prefix.size()) != prefix) return nullptr;
+    const std::size_t index = static_cast<std::size_t>(key.back() - '1');
+    return index < values.size() ? &values[index] : nullptr;
+  };
+  if (key == "cfgType") return s.cfgType;
+  if (key == "Name") return s.serverName;
+  if (key == "ID") return s.login;
+  if (key == "Password") return s.password;
+  if (key == "DBPath") return s.dbPath;
+  if (key == "BKPath") return s.bkPath;
+  if (key == "FullType") return s.fullType;
+  if (key == "FullTime") return s.fullTime;
+  if (key == "IncType") return s.incType;
+  if (key == "IncBTime") return s.incTime;
+  if (key == "TimerInt") return std::to_string(s.timerInt);
+  if (key == "KeyWeek") return s.keyWeek;
+  if (key == "KeyTime") return s.keyTime;
+  if (key == "Save") return s.save;
+  for (const std::string* value :
+       {numbered("BackupDB", s.databases), numbered("FullDay", s.fullDays),
+        numbered("IncBDay", s.incDays)}) {
+    if (value != nullptr) return *value;
+  }
+  return {};
 }
 
 bool KeyPartEligible(const std::string& slotName) {
@@ -131,7 +181,10 @@ bool KeyPartEligible(const std::string& slotName) {
 }
 
 void LoadSettings(Settings& s, const std::string& iniPath, bool correctFile) {
-  ProfileFile file(iniPath);
+  // The file holds the login: a file the agent creates is its owner's alone.
+  if (correctFile) RemoveLeftoverTemporaries(iniPath);
+  ProfileFile file(iniPath, NewFileAccess::OwnerOnly);
+  if (file.unreadable()) throw std::runtime_error("Unable to read " + iniPath);
   LoadServerSection(s, file);
   LoadScheduleSection(s, file, correctFile);
   for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -142,12 +195,18 @@ void LoadSettings(Settings& s, const std::string& iniPath, bool correctFile) {
 }
 
 void WriteDbServerSection(const Settings& s, const std::string& iniPath) {
-  ProfileFile file(iniPath);
+  ProfileFile file(iniPath, NewFileAccess::OwnerOnly);
+  std::vector<std::pair<std::string, std::string>> entries;
+  entries.emplace_back(ScrambleValue("cfgType"), "1");
   auto put = [&](std::string_view key, const std::string& value) {
-    file.WriteString(kServerSection, ScrambleValue(key),
-                     ScrambleValue(ToAnsi(TrimControls(value))));
+    // Trimming bytes up to the blank is the same on the ANSI bytes as on the
+    // text: no byte of a CP949 character is that low.
+    const auto raw = s.rawServerValues.find(key);
+    const std::string bytes = raw != s.rawServerValues.end() && FromAnsi(raw->second) == value
+                                  ? raw->second
+                                  : ToAnsi(value);
+    entries.emplace_back(ScrambleValue(key), ScrambleValue(TrimControls(bytes)));
   };
-  file.WriteString(kServerSection, ScrambleValue("cfgType"), "1");
   put("Name", s.serverName);
   put("ID", s.login);
   put("Password", s.password);
@@ -155,6 +214,7 @@ void WriteDbServerSection(const Settings& s, const std::string& iniPath) {
     put(SlotKey(slot), s.databases[static_cast<std::size_t>(slot)]);
   }
   put("DBPath", s.dbPath);
+  file.WriteStrings(kServerSection, entries);
 }
 
 }  // namespace mvx

@@ -223,7 +223,78 @@ bool OnlySequenceError(SQLHSTMT statement) {
   return true;
 }
 
+// Keeps the statement published for a cancel from Begin() to Finish(), and
+// on every path until the handle is freed.
+class RunningScope {
+ public:
+  RunningScope(RunningStatement* running, SQLHSTMT statement) : running_(running) {
+    if (running_ != nullptr) running_->Begin(statement);
+  }
+  ~RunningScope() { Finish(); }
+  RunningScope(const RunningScope&) = delete;
+  RunningScope& operator=(const RunningScope&) = delete;
+  // True when the statement was cancelled.
+  bool Finish() {
+    if (running_ == nullptr) return false;
+    return std::exchange(running_, nullptr)->End();
+  }
+
+ private:
+  RunningStatement* running_;
+};
+
+// Runs the batch and drains every result.
+void Drain(SQLHSTMT statement, std::string_view sql, bool collectRows, std::size_t resultByteLimit,
+           StatementRun& run) {
+  StatementDrain drain(statement, run, resultByteLimit);
+  std::vector<SQLWCHAR> text = ToSqlWide(sql);
+  SQLRETURN rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size() - 1));
+  // SQL_NO_DATA from the execution is a statement with no rows and no count.
+  int errorsInARow = 0;
+  for (int results = 0; results < kMaxResults; ++results) {
+    if (rc == SQL_INVALID_HANDLE) {
+      drain.Collect(rc);
+      return;
+    }
+    if (rc != SQL_NO_DATA) drain.Collect(rc);
+    if (SQL_SUCCEEDED(rc)) drain.TakeResult(collectRows);
+    if (run.connectionLost) return;
+    errorsInARow = rc == SQL_ERROR ? errorsInARow + 1 : 0;
+    if (errorsInARow >= kMaxErrorsInARow) return;
+    rc = SQLMoreResults(statement);
+    if (rc == SQL_NO_DATA) {
+      drain.Collect(rc);
+      return;
+    }
+    if (rc == SQL_ERROR && run.failed && OnlySequenceError(statement)) return;
+  }
+  if (!run.connectionLost) run.failed = true;
+}
+
 }  // namespace
+
+void RunningStatement::Begin(SQLHSTMT statement) {
+  std::lock_guard lock(mutex_);
+  statement_ = statement;
+  since_ = std::chrono::steady_clock::now();
+  cancelled_ = false;
+}
+
+bool RunningStatement::End() {
+  std::lock_guard lock(mutex_);
+  statement_ = SQL_NULL_HSTMT;
+  return std::exchange(cancelled_, false);
+}
+
+bool RunningStatement::Cancel(std::chrono::milliseconds minAge) {
+  std::lock_guard lock(mutex_);
+  if (statement_ == SQL_NULL_HSTMT || std::chrono::steady_clock::now() - since_ < minAge) {
+    return false;
+  }
+  SQLCancel(statement_);
+  cancelled_ = true;
+  return true;
+}
 
 std::string StatementRun::ErrorText() const {
   std::string text;
@@ -243,7 +314,7 @@ int StatementRun::ErrorNumber() const {
 }
 
 StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
-                              std::size_t resultByteLimit) {
+                              std::size_t resultByteLimit, RunningStatement* running) {
   StatementRun run;
   OdbcHandle statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection);
   if (!statement) {
@@ -255,30 +326,12 @@ StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool col
     if (run.errors.empty()) run.errors.push_back({"HY001", 0, "no statement handle"});
     return run;
   }
-  StatementDrain drain(statement.get(), run, resultByteLimit);
-  std::vector<SQLWCHAR> text = ToSqlWide(sql);
-  SQLRETURN rc =
-      SQLExecDirectW(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size() - 1));
-  // SQL_NO_DATA from the execution is a statement with no rows and no count.
-  int errorsInARow = 0;
-  for (int results = 0; results < kMaxResults; ++results) {
-    if (rc == SQL_INVALID_HANDLE) {
-      drain.Collect(rc);
-      return run;
-    }
-    if (rc != SQL_NO_DATA) drain.Collect(rc);
-    if (SQL_SUCCEEDED(rc)) drain.TakeResult(collectRows);
-    if (run.connectionLost) return run;
-    errorsInARow = rc == SQL_ERROR ? errorsInARow + 1 : 0;
-    if (errorsInARow >= kMaxErrorsInARow) return run;
-    rc = SQLMoreResults(statement.get());
-    if (rc == SQL_NO_DATA) {
-      drain.Collect(rc);
-      return run;
-    }
-    if (rc == SQL_ERROR && run.failed && OnlySequenceError(statement.get())) return run;
+  RunningScope scope(running, statement.get());
+  Drain(statement.get(), sql, collectRows, resultByteLimit, run);
+  if (scope.Finish() && !run.failed) {
+    run.failed = true;
+    run.errors.push_back({"HY008", 0, "Operation canceled"});
   }
-  if (!run.connectionLost) run.failed = true;
   return run;
 }
 

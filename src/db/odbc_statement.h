@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,13 +35,34 @@ struct StatementRun {
 // the host's memory.
 inline constexpr std::size_t kDefaultResultByteLimit = std::size_t{64} * 1024 * 1024;
 
+// The statement a connection is running, so that another thread (a service
+// stop) can cancel it. The handle is freed only after End(), never while a
+// cancel is under way.
+class RunningStatement {
+ public:
+  void Begin(SQLHSTMT statement);
+  // True when a cancel was sent to the statement since Begin().
+  bool End();
+  // Sends SQLCancel to the running statement unless it has run for less than
+  // `minAge`; true when one was sent.
+  bool Cancel(std::chrono::milliseconds minAge);
+
+ private:
+  std::mutex mutex_;
+  SQLHSTMT statement_ = SQL_NULL_HSTMT;
+  std::chrono::steady_clock::time_point since_{};
+  bool cancelled_ = false;
+};
+
 // Runs one batch on its own statement handle and drains every result with
 // SQLMoreResults until the driver reports no more: a BACKUP's error may come
 // only after its progress messages, and a statement closed early is
 // cancelled. With `collectRows` the first result set is read into memory;
 // a result larger than `resultByteLimit` fails the statement. Informational
-// messages past a fixed amount of text are consumed but not kept.
+// messages past a fixed amount of text are consumed but not kept. A batch
+// cancelled through `running` always fails, also when the driver has already
+// seen its end: a cancelled BACKUP is never taken for a finished one.
 StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
-                              std::size_t resultByteLimit);
+                              std::size_t resultByteLimit, RunningStatement* running = nullptr);
 
 }  // namespace mvx

@@ -66,33 +66,39 @@ void ServiceTables::EnsureServiceTables() {
 }
 
 void ServiceTables::WriteServiceLog(std::string_view database, std::string_view message) noexcept {
+  bool stored = false;
   try {
-    if (echo_) echo_(database, message);
-  } catch (...) {
-    // The console echo is a convenience; the row matters more.
-  }
-  try {
-    if (!database_.ConnectDatabase()) return;
-    SqlConnection& connection = database_.connection();
-    // After "use master" (the full backup ends that way) the row still
-    // belongs in the connection database's table. "db..T0245" resolves the
-    // schema as the bare name does in that database (the login's default
-    // schema first), where the table was created without one.
-    std::string table = "T0245";
-    const std::string& home = connection.ConnectionDatabase();
-    if (!home.empty() && !EqualsNoCase(connection.CurrentDatabase(), home)) {
-      table = SqlIdentifier(home) + "..T0245";
+    if (database_.ConnectDatabase()) {
+      SqlConnection& connection = database_.connection();
+      // After "use master" (the full backup ends that way) the row still
+      // belongs in the connection database's table. "db..T0245" resolves the
+      // schema as the bare name does in that database (the login's default
+      // schema first), where the table was created without one. Its texts go
+      // as N'...', so that master's collation cannot change the Korean.
+      std::string table = "T0245";
+      std::string_view prefix;
+      const std::string& home = connection.ConnectionDatabase();
+      if (!home.empty() && !EqualsNoCase(connection.CurrentDatabase(), home)) {
+        table = SqlIdentifier(home) + "..T0245";
+        prefix = "N";
+      }
+      // Cut to the column widths so that the row is stored, not refused.
+      const std::string statement =
+          "insert into " + table + " (C002,C003,C004,C005) values ( getDate() ," +
+          std::string(prefix) + SqlLiteral(CutToCp949Bytes(database, kDatabaseColumnBytes)) + "," +
+          std::string(prefix) + SqlLiteral(CutToCp949Bytes(message, kMessageColumnBytes)) + "," +
+          std::string(prefix) + SqlLiteral(kSource) + ")";
+      stored = RunStatement(sqlQuery_, statement).succeeded;
     }
-    // Cut to the column widths so that the row is stored, not refused.
-    const std::string statement =
-        "insert into " + table + " (C002,C003,C004,C005) values ( getDate() ," +
-        SqlLiteral(CutToAnsiBytes(database, kDatabaseColumnBytes)) + "," +
-        SqlLiteral(CutToAnsiBytes(message, kMessageColumnBytes)) + "," + SqlLiteral(kSource) + ")";
-    ExecuteStatement(sqlQuery_, statement);
   } catch (...) {
     // The message is lost; the service goes on.
   }
   database_.DisconnectDatabase();
+  try {
+    if (echo_) echo_(database, message, stored);
+  } catch (...) {
+    // The console echo is a convenience.
+  }
 }
 
 void ServiceTables::PurgeServiceLog() {

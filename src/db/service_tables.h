@@ -34,16 +34,16 @@ class ServiceTables {
   bool TableExists(std::string_view table);
   bool ColumnExists(std::string_view table, std::string_view column);
 
-  // Called with every message written (console echo), stored or not.
-  void SetEcho(std::function<void(std::string_view, std::string_view)> echo) {
-    echo_ = std::move(echo);
-  }
+  // Called with every message written (console echo) after the attempt:
+  // database, message, whether the row was stored.
+  using Echo = std::function<void(std::string_view, std::string_view, bool)>;
+  void SetEcho(Echo echo) { echo_ = std::move(echo); }
 
  private:
   Database& database_;
   SqlQuery sqlQuery_;
   SqlQuery openQ_;
-  std::function<void(std::string_view, std::string_view)> echo_;
+  Echo echo_;
 };
 
 }  // namespace mvx

@@ -92,6 +92,7 @@ struct SqlConnection::Impl {
   OdbcHandle environment;
   OdbcHandle connection;  // connected while it exists
   std::optional<OdbcDriver> driver;
+  RunningStatement running;
 };
 
 SqlConnection::SqlConnection()
@@ -170,13 +171,18 @@ void SqlConnection::Close() noexcept {
 
 StatementRun SqlConnection::Run(std::string_view sql, bool collectRows) {
   Open();
-  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_);
+  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_,
+                                      &impl_->running);
   if (run.connectionLost || (run.failed && ConnectionDead(impl_->connection.get()))) {
     Close();
     return run;
   }
   TrackCurrentDatabase(sql, !run.failed);
   return run;
+}
+
+bool SqlConnection::CancelRunningStatement(std::chrono::milliseconds minAge) {
+  return impl_->running.Cancel(minAge);
 }
 
 void SqlConnection::TrackCurrentDatabase(std::string_view sql, bool succeeded) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -62,6 +63,11 @@ class SqlConnection {
   // What the rows of one result may take in memory; a larger result fails
   // its statement. Tests lower it.
   void SetResultByteLimit(std::size_t bytes) { resultByteLimit_ = bytes; }
+  // The one call that may come from another thread while a statement runs
+  // (a service stop): cancels the statement running now, unless it started
+  // less than `minAge` ago. The cancelled statement fails as any refused one
+  // does; the connection stays usable. True when a statement was cancelled.
+  bool CancelRunningStatement(std::chrono::milliseconds minAge = {});
 
  private:
   friend class SqlQuery;

@@ -13,6 +13,10 @@ class ConsoleEcho {
  public:
   ConsoleEcho(std::ostream& out, const Clock& clock) : out_(out), clock_(clock) {}
   void Line(std::string_view kind, std::string_view database, std::string_view message);
+  // An activity row: "[activity]" only when the insert succeeded.
+  void Activity(std::string_view database, std::string_view message, bool stored) {
+    Line(stored ? "activity" : "activity not stored", database, message);
+  }
 
  private:
   std::mutex mutex_;

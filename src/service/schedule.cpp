@@ -1,6 +1,7 @@
 #include "service/schedule.h"
 
 #include <algorithm>
+#include <exception>
 #include <span>
 
 #include "common/date_text.h"
@@ -21,6 +22,29 @@ bool BackupDue(std::string_view type, std::span<const std::string> days, std::st
   if (type == "2") return listed(weekday) && timeReached;
   if (type == "3") return timeReached;
   return false;
+}
+
+// The weekly key-part run of every eligible slot on the KeyWeek day from KeyTime on; the runs
+// themselves make sure a database completes at most one a day. A run that raises ends only the
+// weekly runs: the backups were taken before, the cleanup still follows.
+void RunWeeklyKeyParts(const Settings& settings, const std::string& today,
+                       const std::string& weekday, const std::string& nowTime,
+                       ScheduleActions& actions) {
+  if (weekday != settings.keyWeek || nowTime < settings.keyTime) return;
+  for (std::size_t slot = 0; slot < settings.databases.size(); ++slot) {
+    if (actions.StopRequested()) return;
+    if (!settings.keyPartEligible[slot]) continue;
+    const std::string& database = settings.databases[slot];
+    try {
+      actions.RunKeyPartMaintenance("2", today, database);
+    } catch (const std::exception& e) {
+      actions.KeyPartRunFailed(database, e.what());
+      return;
+    } catch (...) {
+      actions.KeyPartRunFailed(database, "unknown error");
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -56,6 +80,7 @@ void EvaluateSchedule(const Settings& settings, const Clock& clock, ScheduleActi
                 nowTime)) {
     actions.RunDifferentialBackups(today);
   }
+  RunWeeklyKeyParts(settings, today, weekday, nowTime, actions);
   for (const std::string& database : settings.databases) {
     if (actions.StopRequested()) return;
     actions.RemoveOldBackups(today, database);

@@ -18,6 +18,11 @@ class ScheduleActions {
   virtual void ClearOldLogEntries(std::string_view today) = 0;
   virtual void RunFullBackups(std::string_view today) = 0;
   virtual void RunDifferentialBackups(std::string_view today) = 0;
+  // The weekly key-part run of one database (mode "2"); its answer is not used. An exception
+  // ends the weekly runs of this evaluation, and the evaluation tells KeyPartRunFailed.
+  virtual void RunKeyPartMaintenance(std::string_view mode, std::string_view today,
+                                     std::string_view database) = 0;
+  virtual void KeyPartRunFailed(std::string_view database, std::string_view reason) = 0;
   // The cleanup of one evaluation: called for slots 1 to 6 in order, empty ones included.
   virtual void RemoveOldBackups(std::string_view today, std::string_view database) = 0;
   // A stop asks the evaluation to end at its next safe point.

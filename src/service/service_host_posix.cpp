@@ -3,10 +3,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "common/host_info.h"
 #include "service/command_line.h"
@@ -50,6 +53,24 @@ int Install(const CommandLine& command) {
   return outcome.ok ? 0 : 1;
 }
 
+// Runs the stop on a thread of its own, so that a second SIGTERM or SIGINT
+// can cut it short; true when it ended normally.
+bool StopWhileWatchingSignals(TfMvxBackupMain& module, const sigset_t& signals) {
+  std::atomic<bool> done{false};
+  bool stopped = false;
+  std::thread stopper([&] {
+    stopped = module.ServiceStop();
+    done = true;
+  });
+  while (!done) {
+    timespec slice{0, 100'000'000};
+    const int received = sigtimedwait(&signals, nullptr, &slice);
+    if (received == SIGTERM || received == SIGINT) module.CancelNow();
+  }
+  stopper.join();
+  return stopped;
+}
+
 // Runs the service in the foreground until SIGTERM or SIGINT.
 int RunForeground(bool console) {
   sigset_t signals;
@@ -71,14 +92,22 @@ int RunForeground(bool console) {
   if (const char* host = std::getenv("MVX_SUPPORT_HOST_SECONDARY")) {
     options.endpoints.secondaryHost = host;
   }
+  if (const char* port = std::getenv("MVX_SUPPORT_HTTP_PORT")) {
+    char* end = nullptr;
+    const long value = std::strtol(port, &end, 10);
+    if (end != port && *end == '\0' && value > 0 && value <= 65535) {
+      options.endpoints.httpPort = static_cast<std::uint16_t>(value);
+    }
+  }
   options.stopPending = [] { Notify("EXTEND_TIMEOUT_USEC=5000000"); };
   std::unique_ptr<TfMvxBackupMain> module;
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     if (console) {
       module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
-      module->serviceTables().SetEcho(
-          [&](std::string_view db, std::string_view m) { echo.Line("activity", db, m); });
+      module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
+        echo.Activity(db, m, stored);
+      });
     }
     Notify("STATUS=Starting");
     module->ServiceStart();
@@ -103,7 +132,11 @@ int RunForeground(bool console) {
     }
   }
   Notify("STOPPING=1\nSTATUS=Stopping");
-  module->ServiceStop();
+  if (!StopWhileWatchingSignals(*module, signals)) {
+    // The tick is stuck where nothing can cancel it: end without freeing what it holds.
+    std::cout.flush();
+    std::_Exit(1);
+  }
   if (console) echo.Line("service", "", "stopped");
   return 0;
 }
@@ -112,6 +145,10 @@ int RunForeground(bool console) {
 
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
+  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
+  if (args.empty() && isatty(STDERR_FILENO)) std::cerr << kForegroundNotice << std::flush;
   if (command.install || command.uninstall) return Install(command);
   return RunForeground(command.console);
 }

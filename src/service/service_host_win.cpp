@@ -1,10 +1,12 @@
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "common/console_text.h"
 #include "common/host_info.h"
@@ -22,6 +24,17 @@ namespace mvx {
 namespace {
 
 constexpr DWORD kWaitHintMs = 5000;
+// The service-specific exit code of a start that failed, so that the SCM's
+// recovery actions see a failure.
+constexpr DWORD kStartFailedCode = 1;
+constexpr DWORD kStopFailedCode = 2;
+// Posted by the stop thread when the stop has ended.
+constexpr DWORD kStopDone = 0xFFFF'0000;
+
+bool IsStopControl(DWORD control) {
+  return control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN ||
+         control == SERVICE_CONTROL_PRESHUTDOWN;
+}
 
 // Control codes handed from the SCM's handler to the service thread.
 class ControlQueue {
@@ -47,34 +60,78 @@ class ControlQueue {
   std::deque<DWORD> codes_;
 };
 
-ControlQueue g_controls;  // the SCM's handler has no context of ours but this
-SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
-SERVICE_STATUS g_status{};
+// The status the SCM sees; reported from the service thread and from the
+// threads that keep a pending state's checkpoint moving.
+class StatusReporter {
+ public:
+  StatusReporter(SERVICE_STATUS_HANDLE handle, SystemEventLog& eventLog)
+      : handle_(handle), eventLog_(eventLog) {}
 
-void Report(DWORD state, SystemEventLog& eventLog) {
-  g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  g_status.dwCurrentState = state;
-  g_status.dwControlsAccepted =
-      state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING
-          ? 0
-          : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
-  g_status.dwWin32ExitCode = NO_ERROR;
-  g_status.dwWaitHint =
-      state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ? kWaitHintMs : 0;
-  if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
-    ++g_status.dwCheckPoint;
-  } else {
-    g_status.dwCheckPoint = 0;
+  void Report(DWORD state, DWORD serviceExitCode = 0) {
+    std::lock_guard lock(mutex_);
+    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+    status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status_.dwCurrentState = state;
+    // Nothing while starting; while stopping, a second stop or a shutdown cuts the wait short.
+    status_.dwControlsAccepted =
+        state == SERVICE_START_PENDING ? 0
+        : state == SERVICE_STOP_PENDING
+            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN
+        : state == SERVICE_STOPPED ? 0
+                                   : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
+                                         SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+    status_.dwWin32ExitCode = serviceExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+    status_.dwServiceSpecificExitCode = serviceExitCode;
+    status_.dwWaitHint = pending ? kWaitHintMs : 0;
+    status_.dwCheckPoint = pending ? status_.dwCheckPoint + 1 : 0;
+    if (!SetServiceStatus(handle_, &status_)) {
+      eventLog_.Error(kServiceName, WinErrorText(GetLastError()));
+    }
   }
-  if (!SetServiceStatus(g_statusHandle, &g_status)) {
-    eventLog.Error(kServiceName, WinErrorText(GetLastError()));
+
+ private:
+  std::mutex mutex_;
+  SERVICE_STATUS_HANDLE handle_;
+  SystemEventLog& eventLog_;
+  SERVICE_STATUS status_{};
+};
+
+// Reports the pending state again about every second while it lives, so the
+// SCM sees the checkpoint move during a long start.
+class PendingHeartbeat {
+ public:
+  PendingHeartbeat(StatusReporter& reporter, DWORD state)
+      : thread_([this, &reporter, state] {
+          std::unique_lock lock(mutex_);
+          while (!done_.wait_for(lock, std::chrono::seconds(1), [this] { return finished_; })) {
+            reporter.Report(state);
+          }
+        }) {}
+  ~PendingHeartbeat() {
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
   }
-}
+  PendingHeartbeat(const PendingHeartbeat&) = delete;
+  PendingHeartbeat& operator=(const PendingHeartbeat&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+ControlQueue g_controls;  // the SCM's handler has no context of ours but this
 
 DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
+    case SERVICE_CONTROL_PRESHUTDOWN:
     case SERVICE_CONTROL_PAUSE:
     case SERVICE_CONTROL_CONTINUE:
       g_controls.Post(control);
@@ -86,46 +143,74 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   }
 }
 
+// Runs the stop on a thread of its own while the service thread keeps taking
+// controls: a second stop, a shutdown or a preshutdown cancels at once. The
+// first control decides whether the stop cancels from the start. False when
+// the running work did not end.
+bool StopWhileTakingControls(TfMvxBackupMain& module, DWORD firstControl) {
+  if (firstControl != SERVICE_CONTROL_STOP) module.CancelNow();
+  bool stopped = false;
+  std::thread stopper([&] {
+    stopped = module.ServiceStop();
+    g_controls.Post(kStopDone);
+  });
+  for (DWORD control = g_controls.Take(); control != kStopDone; control = g_controls.Take()) {
+    if (IsStopControl(control)) module.CancelNow();
+  }
+  stopper.join();
+  return stopped;
+}
+
 void WINAPI ServiceMain(DWORD, LPSTR*) {
   SystemEventLog eventLog;
   const std::string name(kServiceName);
-  g_statusHandle = RegisterServiceCtrlHandlerExA(name.c_str(), ControlHandler, nullptr);
-  if (g_statusHandle == nullptr) {
+  const SERVICE_STATUS_HANDLE handle =
+      RegisterServiceCtrlHandlerExA(name.c_str(), ControlHandler, nullptr);
+  if (handle == nullptr) {
     eventLog.Error(kServiceName, WinErrorText(GetLastError()));
     return;
   }
-  Report(SERVICE_START_PENDING, eventLog);
+  StatusReporter status(handle, eventLog);
+  status.Report(SERVICE_START_PENDING);
   SystemClock clock;
   ServiceOptions options;
   options.exeDir = ExecutableDir();
   ApplySupportHostOverrides(options.endpoints);
-  options.stopPending = [&] { Report(SERVICE_STOP_PENDING, eventLog); };
+  options.stopPending = [&] { status.Report(SERVICE_STOP_PENDING); };
   std::unique_ptr<TfMvxBackupMain> module;
   try {
+    const PendingHeartbeat starting(status, SERVICE_START_PENDING);
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     module->ServiceStart();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
-    Report(SERVICE_STOPPED, eventLog);
+    module.reset();
+    status.Report(SERVICE_STOPPED, kStartFailedCode);
     return;
   }
-  Report(SERVICE_RUNNING, eventLog);
+  // Only now has the start finished: the tables are there and the timer runs.
+  status.Report(SERVICE_RUNNING);
+  DWORD control = 0;
   for (;;) {
-    const DWORD control = g_controls.Take();
+    control = g_controls.Take();
     if (control == SERVICE_CONTROL_PAUSE) {
       module->ServicePause();
-      Report(SERVICE_PAUSED, eventLog);
+      status.Report(SERVICE_PAUSED);
     } else if (control == SERVICE_CONTROL_CONTINUE) {
       module->ServiceContinue();
-      Report(SERVICE_RUNNING, eventLog);
-    } else {
+      status.Report(SERVICE_RUNNING);
+    } else if (IsStopControl(control)) {
       break;
     }
   }
-  Report(SERVICE_STOP_PENDING, eventLog);
-  module->ServiceStop();
+  status.Report(SERVICE_STOP_PENDING);
+  if (!StopWhileTakingControls(*module, control)) {
+    // The tick is stuck where nothing can cancel it: end without freeing what it holds.
+    status.Report(SERVICE_STOPPED, kStopFailedCode);
+    ExitProcess(1);
+  }
   module.reset();
-  Report(SERVICE_STOPPED, eventLog);
+  status.Report(SERVICE_STOPPED);
 }
 
 BOOL WINAPI ConsoleCtrlHandler(DWORD) {
@@ -133,7 +218,26 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD) {
   return TRUE;
 }
 
+bool HasConsole() {
+  DWORD process = 0;
+  return GetConsoleProcessList(&process, 1) != 0;
+}
+
+// Without a console nobody would see the agent's messages and no Ctrl+C could
+// stop it, so it says how it is meant to run instead.
+int NoConsole() {
+  SystemEventLog eventLog;
+  const std::string program = ExecutableFileName();
+  const std::string text = program +
+                           " -console needs a console: run it from a command prompt, or install "
+                           "the service with -install and start it from Services.";
+  std::cerr << text << std::endl;
+  eventLog.Error(program, text);
+  return 1;
+}
+
 int RunConsole() {
+  if (!HasConsole()) return NoConsole();
   UseUtf8Console();
   SystemClock clock;
   SystemEventLog eventLog;
@@ -146,8 +250,9 @@ int RunConsole() {
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
-    module->serviceTables().SetEcho(
-        [&](std::string_view db, std::string_view m) { echo.Line("activity", db, m); });
+    module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
+      echo.Activity(db, m, stored);
+    });
     module->ServiceStart();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
@@ -155,9 +260,13 @@ int RunConsole() {
   }
   SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
   echo.Line("service", "", "running; Ctrl+C stops");
-  while (g_controls.Take() != SERVICE_CONTROL_STOP) {
+  while (!IsStopControl(g_controls.Take())) {
   }
-  module->ServiceStop();
+  // A second Ctrl+C cancels a running statement at once.
+  if (!StopWhileTakingControls(*module, SERVICE_CONTROL_STOP)) {
+    std::cout.flush();
+    ExitProcess(1);
+  }
   echo.Line("service", "", "stopped");
   return 0;
 }
@@ -179,13 +288,22 @@ int Install(const CommandLine& command) {
 
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
+  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
   if (command.install || command.uninstall) return Install(command);
   if (command.console) return RunConsole();
   std::string name(kServiceName);
   SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) {
+    const DWORD error = GetLastError();
     SystemEventLog eventLog;
-    eventLog.Error(ExecutableFileName(), WinErrorText(GetLastError()));
+    eventLog.Error(ExecutableFileName(), WinErrorText(error));
+    if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT && HasConsole()) {
+      std::cerr << ExecutableFileName() << " is the Windows service " << kServiceName
+                << ": install it with -install, or run it in this console with -console."
+                << std::endl;
+    }
     return 1;
   }
   return 0;

@@ -51,7 +51,7 @@ std::string UnitText(const std::string& executablePath) {
          "User=root\n"
          "Restart=on-failure\n"
          "TimeoutStartSec=infinity\n"
-         "TimeoutStopSec=infinity\n"
+         "TimeoutStopSec=60\n"
          "\n"
          "[Install]\n"
          "WantedBy=multi-user.target\n";

@@ -5,9 +5,12 @@
 #include <optional>
 
 #include "backup/backup_engine.h"
+#include "common/date_text.h"
 #include "common/host_info.h"
 #include "common/text_util.h"
+#include "companion/companion_installer.h"
 #include "db/query_helpers.h"
+#include "maintenance/key_part_maintenance.h"
 #include "service/schedule.h"
 
 namespace mvx {
@@ -15,13 +18,27 @@ namespace {
 
 constexpr int kTimerIntFloor = 500;
 constexpr int kTimerIntFallback = 1000;
+// How often a stop looks at the tick, and how often it reports that it waits.
+constexpr std::chrono::milliseconds kStopSlice{100};
+constexpr std::chrono::milliseconds kStopPendingEvery{1000};
+// After the cancel, the tick writes its failure row and ends; a statement
+// that still runs this long after it began is cancelled too.
+constexpr std::chrono::milliseconds kLateStatementAge{1000};
+
+std::unique_ptr<ServiceControl> CreateServiceControl(TextLog& log,
+                                                     const std::atomic<bool>& stopRequested,
+                                                     const ServiceOptions& options) {
+  if (options.serviceControl != nullptr) return nullptr;
+  return std::make_unique<SystemServiceControl>(log, stopRequested);
+}
 
 std::unique_ptr<TdMFunc> CreateLinkModule(const Clock& clock, TextLog& log,
-                                          const ServiceOptions& options) {
+                                          const ServiceOptions& options,
+                                          const std::atomic<bool>& stop) {
   if (options.pinger != nullptr) {
-    return std::make_unique<TdMFunc>(clock, log, options.endpoints, *options.pinger);
+    return std::make_unique<TdMFunc>(clock, log, options.endpoints, *options.pinger, &stop);
   }
-  return std::make_unique<TdMFunc>(clock, log, options.endpoints);
+  return std::make_unique<TdMFunc>(clock, log, options.endpoints, &stop);
 }
 
 }  // namespace
@@ -65,6 +82,13 @@ class TfMvxBackupMain::Schedule final : public ScheduleActions {
   void RemoveOldBackups(std::string_view today, std::string_view database) override {
     cleanup_.RemoveOldBackups(today, database);
   }
+  void RunKeyPartMaintenance(std::string_view mode, std::string_view today,
+                             std::string_view database) override {
+    module_.keyParts_->RunKeyPartMaintenance(mode, today, database);
+  }
+  void KeyPartRunFailed(std::string_view database, std::string_view reason) override {
+    module_.KeyPartRunFailed(database, reason);
+  }
   bool StopRequested() const override { return module_.stopRequested_; }
 
  private:
@@ -80,11 +104,17 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       textLog_(options_.exeDir, clock),
       database_(sqlCon_, settings_, textLog_),
       serviceTables_(database_),
-      dMFunc_(CreateLinkModule(clock, textLog_, options_)),
+      dMFunc_(CreateLinkModule(clock, textLog_, options_, stopRequested_)),
       reports_(std::make_unique<Reports>(*this)),
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
                                               stopRequested_)),
+      keyParts_(std::make_unique<KeyPartMaintenance>(settings_, clock, database_, workQ_, openQ_,
+                                                     serviceTables_, *reports_, installationId_,
+                                                     computerName_)),
+      ownServiceControl_(CreateServiceControl(textLog_, stopRequested_, options_)),
+      serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
+                                                         : *ownServiceControl_),
       timer1_([this] { Timer1Timer(); }) {
   database_.SetPortOverride(options_.databasePort);
 }
@@ -98,6 +128,7 @@ TfMvxBackupMain::~TfMvxBackupMain() {
 bool TfMvxBackupMain::ServiceStart() {
   timer1_.Close();
   stopRequested_ = false;
+  cancelRequested_ = false;
   textLog_.ClearLastFileLogText();
   exeDir_ = options_.exeDir;
   serviceVersion_ = ReadFileVersion();
@@ -107,7 +138,7 @@ bool TfMvxBackupMain::ServiceStart() {
 
   installationId_.clear();
   computerName_ = ReadComputerName();
-  if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_);
+  if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_, stopRequested_);
   RefreshLink();
   PrepareStartup();
 
@@ -124,12 +155,40 @@ bool TfMvxBackupMain::ServiceStart() {
 }
 
 bool TfMvxBackupMain::ServiceStop() {
+  using Steady = std::chrono::steady_clock;
   timer1_.Close();
   stopRequested_ = true;
-  timer1_.WaitIdle(std::chrono::milliseconds(1000), options_.stopPending);
+  const Steady::time_point begun = Steady::now();
+  Steady::time_point reported = begun;
+  std::optional<Steady::time_point> cancelled;
+  while (!timer1_.WaitIdleFor(kStopSlice)) {
+    const Steady::time_point now = Steady::now();
+    if (!cancelled) {
+      if (cancelRequested_ || now - begun >= options_.statementGrace) {
+        // The statement fails and its operation takes its failure path.
+        sqlCon_.CancelRunningStatement();
+        cancelled = now;
+      }
+    } else {
+      sqlCon_.CancelRunningStatement(kLateStatementAge);
+      if (now - *cancelled >= options_.cancelGrace) {
+        eventLog_.Error(kServiceName, "Service failed on stop: the running work did not end");
+        return false;
+      }
+    }
+    if (now - reported >= kStopPendingEvery) {
+      reported = now;
+      if (options_.stopPending) options_.stopPending();
+    }
+  }
   serviceTables_.WriteServiceLog("", "RazuRarevi Stop");
   dMFunc_.reset();
   return true;
+}
+
+void TfMvxBackupMain::CancelNow() {
+  stopRequested_ = true;
+  cancelRequested_ = true;
 }
 
 void TfMvxBackupMain::RefreshLink() {
@@ -168,15 +227,56 @@ void TfMvxBackupMain::PrepareStartup() {
 void TfMvxBackupMain::RegularWork() {
   textLog_.ResetLogFileByAge();
   try {
-    // The on-demand key-part check and the companion check join here with their own issues.
-    if (!startupPrepared_) PrepareStartup();
+    if (startupPrepared_) {
+      CheckKeyPartRequests(FormatDottedDate(clock_.Now()));
+    } else {
+      PrepareStartup();
+    }
     if (startupPrepared_ && !stopRequested_) {
+      CheckCompanion();
       Schedule schedule(*this);
       EvaluateSchedule(settings_, clock_, schedule);
     }
   } catch (...) {
     // A failure ends this tick's work silently; the next tick starts afresh.
   }
+}
+
+std::string TfMvxBackupMain::CheckKeyPartRequests(std::string_view dateText) {
+  bool started = false;
+  for (std::size_t slot = 0; slot < settings_.databases.size(); ++slot) {
+    if (stopRequested_) break;
+    if (!settings_.keyPartEligible[slot]) continue;
+    const std::string& database = settings_.databases[slot];
+    try {
+      if (keyParts_->RunKeyPartMaintenance("1", dateText, database)) started = true;
+    } catch (const std::exception& e) {
+      KeyPartRunFailed(database, e.what());
+      break;
+    } catch (...) {
+      KeyPartRunFailed(database, "unknown error");
+      break;
+    }
+  }
+  return started ? "1" : "0";
+}
+
+void TfMvxBackupMain::KeyPartRunFailed(std::string_view database,
+                                       std::string_view reason) noexcept {
+  // The raised run left the connection where it stood, possibly in its own database.
+  database_.DisconnectDatabase();
+  try {
+    textLog_.WriteFileLog(KeyPartFailureMessage(database, reason));
+  } catch (...) {
+    // A log that cannot be written must not stop the backups that follow.
+  }
+}
+
+// Installs the companion service when it is missing, starts it when it is not running.
+void TfMvxBackupMain::CheckCompanion() {
+  CompanionInstaller(serviceControl_, *dMFunc_, exeDir_, [this](std::string_view message) {
+    serviceTables_.WriteServiceLog("", message);
+  }).CompanionCheck();
 }
 
 void TfMvxBackupMain::Timer1Timer() {
@@ -186,7 +286,9 @@ void TfMvxBackupMain::Timer1Timer() {
   std::optional<std::string> refreshFailure;
   try {
     RefreshLink();
-    if (!settings_.serverName.empty() && !settings_.login.empty() && !settings_.password.empty()) {
+    // A stop that came during the refreshes leaves the rest of the tick undone.
+    if (!stopRequested_ && !settings_.serverName.empty() && !settings_.login.empty() &&
+        !settings_.password.empty()) {
       RegularWork();
     }
   } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 #include "common/clock.h"
 #include "common/report_sink.h"
 #include "common/text_log.h"
+#include "companion/service_control.h"
 #include "config/settings.h"
 #include "db/database.h"
 #include "db/service_tables.h"
@@ -22,6 +23,7 @@
 namespace mvx {
 
 class BackupEngine;
+class KeyPartMaintenance;
 
 // Where the module runs and how fast its timer goes; tests shrink the waits
 // and point the links at loopback servers.
@@ -32,8 +34,14 @@ struct ServiceOptions {
   int databasePort = 0;                       // 0: the server name decides
   LinkEndpoints endpoints = DefaultLinkEndpoints();
   Pinger* pinger = nullptr;  // null: the system's ICMP echo
+  // The companion's service manager; null: the system's (systemd on Linux).
+  ServiceControl* serviceControl = nullptr;
   // Called about every second while a stop waits for a running tick.
   std::function<void()> stopPending;
+  // How long a stop lets a running SQL statement go on before it cancels it,
+  // and how long it then still waits for the tick to end.
+  std::chrono::milliseconds statementGrace{30000};
+  std::chrono::milliseconds cancelGrace{10000};
 };
 
 // The service module: owns the settings, the run-time state, the database
@@ -49,7 +57,17 @@ class TfMvxBackupMain {
   bool ServiceStart();
   // Disables the timer, lets a running tick end at its next safe point and
   // waits for it, then writes "RazuRarevi Stop" and frees the link module.
+  // The link's waits end at once; a SQL statement still running after
+  // statementGrace (or at once after CancelNow) is cancelled, and so is one
+  // that starts later and runs on. False when even then the tick did not end
+  // within cancelGrace (stuck outside SQL): nothing is written, and the host
+  // ends the process without freeing what the tick holds.
   bool ServiceStop();
+  // A second stop request or a system shutdown: makes a stop, under way or
+  // about to begin, cancel the running statement without waiting. Any thread.
+  void CancelNow();
+  // Set from the start of a stop; every wait of a tick watches it.
+  const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }
   bool ServiceContinue() { return true; }
 
@@ -57,6 +75,10 @@ class TfMvxBackupMain {
   void Timer1Timer();
   // Startup preparation: the Brivellon check and the installation identifier.
   void PrepareStartup();
+  // Serves the application's key-part requests of every eligible slot, in slot order; "1" when
+  // a run was started. A run that raises ends the check (written to the text log), never the
+  // tick. `dateText` is today as "yyyy.mm.dd".
+  std::string CheckKeyPartRequests(std::string_view dateText);
 
   const Settings& settings() const { return settings_; }
   const std::string& ExeDir() const { return exeDir_; }
@@ -74,6 +96,9 @@ class TfMvxBackupMain {
   class Schedule;
   void RefreshLink();
   void RegularWork();
+  // After a key-part run raised: a fresh connection for the work that follows, one text-log line.
+  void KeyPartRunFailed(std::string_view database, std::string_view reason) noexcept;
+  void CheckCompanion();
   std::string IniPath() const { return exeDir_ + "RazuRarevi.ini"; }
 
   const Clock& clock_;
@@ -87,6 +112,7 @@ class TfMvxBackupMain {
   std::string computerName_;
   bool startupPrepared_ = false;
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> cancelRequested_{false};
 
   TextLog textLog_;
   SqlConnection sqlCon_;
@@ -98,6 +124,9 @@ class TfMvxBackupMain {
   std::unique_ptr<TdMFunc> dMFunc_;
   std::unique_ptr<Reports> reports_;
   std::unique_ptr<BackupEngine> backups_;
+  std::unique_ptr<KeyPartMaintenance> keyParts_;
+  std::unique_ptr<ServiceControl> ownServiceControl_;
+  ServiceControl& serviceControl_;
   // Last, so its thread ends before anything a tick uses goes away.
   Timer1 timer1_;
 };

@@ -69,6 +69,11 @@ void Timer1::WaitIdle(std::chrono::milliseconds step, const std::function<void()
   }
 }
 
+bool Timer1::WaitIdleFor(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, limit, [this] { return !running_; });
+}
+
 void Timer1::Run() {
   std::unique_lock lock(mutex_);
   while (!shutdown_) {

@@ -5,6 +5,7 @@
 #include "common/ansi_codec.h"
 #include "common/text_util.h"
 #include "vendorlink/link_module.h"
+#include "vendorlink/link_operation.h"
 
 namespace mvx {
 
@@ -45,6 +46,7 @@ void TdMFunc::SendReport(std::string_view kind, std::string_view installationId,
                          std::string_view database, std::string_view eventCode,
                          std::string_view computerName) {
   if (installationId.empty()) return;
+  const Operation operation(*this);
   try {
     linkFlag_ = PingSupportHost();
     if (!linkFlag_) return;

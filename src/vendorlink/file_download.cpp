@@ -6,6 +6,7 @@
 #include "common/atomic_file.h"
 #include "vendorlink/http_error.h"
 #include "vendorlink/link_module.h"
+#include "vendorlink/link_operation.h"
 
 namespace mvx {
 
@@ -40,6 +41,7 @@ class TemporaryFile {
 }  // namespace
 
 bool TdMFunc::DownloadFile(std::string_view url, const std::string& path) {
+  const Operation operation(*this);
   const fs::path target = PathFromUtf8(path);
   fs::path tempPath = target;
   tempPath += ".download";

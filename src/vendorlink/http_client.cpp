@@ -10,6 +10,7 @@
 #include "vendorlink/http_error.h"
 #include "vendorlink/http_request.h"
 #include "vendorlink/http_url.h"
+#include "vendorlink/stop_slices.h"
 
 namespace mvx {
 
@@ -89,7 +90,11 @@ int RemainingMs(SteadyClock::time_point deadline) {
 }  // namespace
 
 HttpClient::HttpClient(HttpClientOptions options)
-    : options_(options), contentType_(kInitialContentType) {}
+    : options_(options),
+      ownResolver_(options.connectTimeoutMs, options.stop),
+      contentType_(kInitialContentType) {
+  connection_.StopOn(options_.stop);
+}
 
 void HttpClient::Disconnect() {
   connection_.Close();
@@ -141,8 +146,13 @@ void HttpClient::Exchange(std::string_view url, bool isPost, std::string_view po
                         connection_.WaitReadable(0) == WaitResult::kTimeout;
     if (!reused) {
       Disconnect();
+      HostResolver& resolver = options_.resolver != nullptr ? *options_.resolver : ownResolver_;
+      if (options_.resolver == nullptr) resolver.Forget();
+      const std::string address = resolver.Resolve(parsed->host);
+      if (StopRequested(options_.stop)) throw HttpError(0, "Stopped");
+      if (address.empty()) throw HttpError(0, "Host not found: " + parsed->host.substr(0, 200));
       std::string error;
-      if (!connection_.Connect(parsed->host, port, options_.connectTimeoutMs, error)) {
+      if (!connection_.Connect(address, port, options_.connectTimeoutMs, error)) {
         throw HttpError(0, error);
       }
       connectedHost_ = parsed->host;
@@ -175,6 +185,7 @@ void HttpClient::Exchange(std::string_view url, bool isPost, std::string_view po
         throw HttpError(
             0, wait < options_.readTimeoutMs ? "Exchange time limit exceeded" : "Read timed out");
       }
+      if (waited == WaitResult::kStopped) throw HttpError(0, "Stopped");
       if (waited == WaitResult::kError) throw HttpError(0, "Read failed");
       const long long got = connection_.Recv(buffer.data(), buffer.size());
       if (got <= 0 && reused && !parser.Started()) {

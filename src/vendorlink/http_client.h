@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "vendorlink/cookie_jar.h"
+#include "vendorlink/host_resolver.h"
 #include "vendorlink/http_form.h"
 #include "vendorlink/http_response_parser.h"
 #include "vendorlink/tcp_socket.h"
@@ -25,6 +27,12 @@ struct HttpClientOptions {
   // Largest body a text request keeps in memory; downloads stream instead.
   std::size_t maxTextBodyBytes = 4 * 1024 * 1024;
   HttpParserLimits parserLimits;
+  // Every wait ends within a slice once this is set (null: never); it must
+  // outlive the client.
+  const std::atomic<bool>* stop = nullptr;
+  // Where host names are looked up; null: a lookup per request, bounded by
+  // the connect timeout. It must outlive the client.
+  HostResolver* resolver = nullptr;
 };
 
 // Where the body of a successful answer goes.
@@ -58,6 +66,7 @@ class HttpClient {
                 HttpBodyTarget& target, int exchangeLimitMs);
 
   HttpClientOptions options_;
+  HostResolver ownResolver_;
   // "application/json;charset=euc-kr" until the first POST, then the content
   // type of the latest POST.
   std::string contentType_;

@@ -15,6 +15,8 @@ struct LinkEndpoints {
   int pingTimeoutMs = 3000;
   int httpConnectTimeoutMs = 3000;
   int httpReadTimeoutMs = 3000;
+  // A host name lookup, once per operation.
+  int resolveTimeoutMs = 3000;
   // Waits of SocketExchange and of SocketSend.
   int exchangeWaitMs = 10000;
   int sendWaitMs = 2000;

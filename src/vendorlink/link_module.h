@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include "common/clock.h"
 #include "common/report_sink.h"
 #include "common/text_log.h"
+#include "vendorlink/host_resolver.h"
 #include "vendorlink/http_client.h"
 #include "vendorlink/link_endpoints.h"
 #include "vendorlink/pinger.h"
@@ -34,14 +36,18 @@ class SocketWriteError : public std::runtime_error {
 // The link module: the support-server link's state and every exchange with
 // the support server (host selection and ping, socket transport, HTTP client,
 // event reports, downloads). One instance lives for the whole process; its
-// operations run one at a time (service start or timer tick).
+// operations run one at a time (service start or timer tick). Once `stop`
+// (the service's stop flag) is set, every wait of an operation ends within a
+// slice and the operation fails as on a silent host.
 class TdMFunc final : public ReportSink {
  public:
   // Opens its own ICMP echo (Ping1); throws std::runtime_error when the
   // system's echo facility can't be opened.
-  TdMFunc(const Clock& clock, TextLog& log, LinkEndpoints endpoints = DefaultLinkEndpoints());
+  TdMFunc(const Clock& clock, TextLog& log, LinkEndpoints endpoints = DefaultLinkEndpoints(),
+          const std::atomic<bool>* stop = nullptr);
   // Pings through `pinger`, which must outlive the module.
-  TdMFunc(const Clock& clock, TextLog& log, LinkEndpoints endpoints, Pinger& pinger);
+  TdMFunc(const Clock& clock, TextLog& log, LinkEndpoints endpoints, Pinger& pinger,
+          const std::atomic<bool>* stop = nullptr);
 
   TdMFunc(const TdMFunc&) = delete;
   TdMFunc& operator=(const TdMFunc&) = delete;
@@ -86,12 +92,21 @@ class TdMFunc final : public ReportSink {
   // "http://" primary host and the path: where HTTP requests go.
   std::string SupportUrl(std::string_view path) const;
 
+  // Tests stand in for a slow name service; the lookup runs on helper
+  // threads that may outlive the module, so it must own what it uses.
+  void SetNameLookup(NameLookup lookup);
+
  private:
+  // Names are looked up once per outermost operation.
+  class Operation;
   void RecordReportFailure(std::string_view reason) noexcept;
 
   const Clock& clock_;
   TextLog& log_;
   LinkEndpoints endpoints_;
+  const std::atomic<bool>* stop_;
+  HostResolver resolver_;
+  int operationDepth_ = 0;
   std::unique_ptr<Pinger> ownPinger_;
   Pinger& ping1_;
   HttpClient idHttp1_;

@@ -9,9 +9,10 @@
 #include <random>
 #include <stdexcept>
 
-#include "common/host_info.h"
+#include "vendorlink/host_resolver.h"
 #include "vendorlink/icmp_echo.h"
 #include "vendorlink/pinger.h"
+#include "vendorlink/stop_slices.h"
 
 namespace mvx {
 
@@ -46,7 +47,8 @@ struct IcmpPinger::Impl {
   std::uint16_t sequence = 0;
 };
 
-IcmpPinger::IcmpPinger(int timeoutMs) : impl_(std::make_unique<Impl>()), timeoutMs_(timeoutMs) {
+IcmpPinger::IcmpPinger(int timeoutMs, const std::atomic<bool>* stop)
+    : impl_(std::make_shared<Impl>()), timeoutMs_(timeoutMs), stop_(stop) {
   if (IcmpSocket(true).ok()) {
     impl_->datagram = true;
   } else if (IcmpSocket(false).ok()) {
@@ -64,9 +66,11 @@ std::string IcmpPinger::Method() const { return impl_->datagram ? "datagram" : "
 
 PingResult IcmpPinger::Ping(std::string_view host) {
   PingResult result;
-  const std::string address = ResolveHostAddress(host);
+  const std::string address(host);
   in_addr target{};
-  if (address.empty() || ::inet_pton(AF_INET, address.c_str(), &target) != 1) return result;
+  if (!IsDottedAddress(address) || ::inet_pton(AF_INET, address.c_str(), &target) != 1) {
+    return result;
+  }
 
   IcmpSocket sock(impl_->datagram);
   if (!sock.ok()) return result;
@@ -93,11 +97,12 @@ PingResult IcmpPinger::Ping(std::string_view host) {
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
                     .count();
-    if (left <= 0) return result;
+    if (left <= 0 || StopRequested(stop_)) return result;
     pollfd p{sock.fd(), POLLIN, 0};
-    int rc = ::poll(&p, 1, static_cast<int>(left));
+    int rc = ::poll(&p, 1, NextSliceMs(static_cast<int>(left)));
     if (rc < 0 && errno == EINTR) continue;
-    if (rc <= 0) return result;
+    if (rc == 0) continue;
+    if (rc < 0) return result;
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     ssize_t got = ::recvfrom(sock.fd(), buffer, sizeof buffer, 0,

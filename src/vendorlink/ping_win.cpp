@@ -6,10 +6,12 @@
 
 #include <icmpapi.h>
 
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include "common/host_info.h"
+#include "vendorlink/bounded_call.h"
+#include "vendorlink/host_resolver.h"
 #include "vendorlink/icmp_echo.h"
 #include "vendorlink/pinger.h"
 #include "vendorlink/tcp_socket.h"
@@ -23,7 +25,8 @@ struct IcmpPinger::Impl {
   }
 };
 
-IcmpPinger::IcmpPinger(int timeoutMs) : impl_(std::make_unique<Impl>()), timeoutMs_(timeoutMs) {
+IcmpPinger::IcmpPinger(int timeoutMs, const std::atomic<bool>* stop)
+    : impl_(std::make_shared<Impl>()), timeoutMs_(timeoutMs), stop_(stop) {
   if (!StartSocketLibrary()) throw std::runtime_error("Error initialising Winsock");
   impl_->handle = ::IcmpCreateFile();
   if (impl_->handle == INVALID_HANDLE_VALUE) throw std::runtime_error("Unable to get ping handle");
@@ -35,21 +38,31 @@ std::string IcmpPinger::Method() const { return "IcmpSendEcho"; }
 
 PingResult IcmpPinger::Ping(std::string_view host) {
   PingResult result;
-  const std::string address = ResolveHostAddress(host);
+  const std::string address(host);
   in_addr target{};
-  if (address.empty() || ::inet_pton(AF_INET, address.c_str(), &target) != 1) return result;
-
-  std::string payload(EchoPayload());
-  IP_OPTION_INFORMATION options{};
-  options.Ttl = kTimeToLive;
-  options.Flags = 0;
-  // Room for one reply, its data and an ICMP error's worth of extra bytes.
-  std::vector<char> reply(sizeof(ICMP_ECHO_REPLY) + payload.size() + 8 + 64);
-  DWORD replies = ::IcmpSendEcho(impl_->handle, target.s_addr, payload.data(),
-                                 static_cast<WORD>(payload.size()), &options, reply.data(),
-                                 static_cast<DWORD>(reply.size()), static_cast<DWORD>(timeoutMs_));
-  const auto* echo = reinterpret_cast<const ICMP_ECHO_REPLY*>(reply.data());
-  if (replies == 1 && echo->Status == IP_SUCCESS) {
+  if (!IsDottedAddress(address) || ::inet_pton(AF_INET, address.c_str(), &target) != 1) {
+    return result;
+  }
+  // IcmpSendEcho cannot be interrupted: it runs on a helper that holds the
+  // handle and its own buffers, so a stop may leave it behind.
+  const int timeoutMs = timeoutMs_;
+  const std::optional<bool> answered = CallWithBound<bool>(
+      [impl = impl_, to = target.s_addr, timeoutMs] {
+        std::string payload(EchoPayload());
+        IP_OPTION_INFORMATION options{};
+        options.Ttl = kTimeToLive;
+        options.Flags = 0;
+        // Room for one reply, its data and an ICMP error's worth of extra bytes.
+        std::vector<char> reply(sizeof(ICMP_ECHO_REPLY) + payload.size() + 8 + 64);
+        const DWORD replies = ::IcmpSendEcho(
+            impl->handle, to, payload.data(), static_cast<WORD>(payload.size()), &options,
+            reply.data(), static_cast<DWORD>(reply.size()), static_cast<DWORD>(timeoutMs));
+        const auto* echo = reinterpret_cast<const ICMP_ECHO_REPLY*>(reply.data());
+        return replies == 1 && echo->Status == IP_SUCCESS;
+      },
+      // The echo's own timeout ends the helper; the margin only covers its start.
+      timeoutMs_ + 500, stop_);
+  if (answered.value_or(false)) {
     result.answered = true;
     result.address = address;
   }

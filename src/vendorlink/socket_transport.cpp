@@ -3,7 +3,9 @@
 #include <exception>
 
 #include "common/ansi_codec.h"
+#include "vendorlink/host_resolver.h"
 #include "vendorlink/link_module.h"
+#include "vendorlink/socket_reply.h"
 #include "vendorlink/tcp_socket.h"
 
 namespace mvx {
@@ -12,26 +14,9 @@ namespace {
 
 constexpr std::string_view kHandshake = "012PNG*013PNG";
 
+// Opens the connection and writes the line; false when no connection opens.
 // Only a dotted IPv4 address is ever connected to: CurrentHostAddress may hold
 // the sockets error text, which must not turn into a name lookup.
-bool IsDottedAddress(std::string_view text) {
-  int parts = 0;
-  while (true) {
-    std::size_t digits = 0;
-    int value = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 3) {
-      value = value * 10 + (text[digits] - '0');
-      ++digits;
-    }
-    if (digits == 0 || value > 255) return false;
-    text.remove_prefix(digits);
-    if (++parts == 4) return text.empty();
-    if (text.empty() || text.front() != '.') return false;
-    text.remove_prefix(1);
-  }
-}
-
-// Opens the connection and writes the line; false when no connection opens.
 bool ConnectAndWrite(TcpSocket& socket, const std::string& address, std::uint16_t port,
                      std::string_view message, int waitMs) {
   std::string error;
@@ -50,6 +35,7 @@ bool ConnectAndWrite(TcpSocket& socket, const std::string& address, std::uint16_
 SocketExchangeResult TdMFunc::SocketExchange(std::string_view message, std::uint16_t port) {
   SocketExchangeResult result;
   TcpSocket socket;
+  socket.StopOn(stop_);
   if (!ConnectAndWrite(socket, currentHostAddress_, port, message, endpoints_.exchangeWaitMs)) {
     result.status = kSocketNoConnection;
     return result;
@@ -61,15 +47,14 @@ SocketExchangeResult TdMFunc::SocketExchange(std::string_view message, std::uint
   // One read of whatever has arrived; a reset reads as an empty reply.
   std::array<char, 8192> buffer;
   long long got = socket.Recv(buffer.data(), buffer.size());
-  std::string_view raw(buffer.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
-  raw = raw.substr(0, raw.find('\0'));
   result.status = kSocketDone;
-  result.reply = FromAnsi(raw);
+  result.reply = SocketReplyText({buffer.data(), got > 0 ? static_cast<std::size_t>(got) : 0});
   return result;
 }
 
 int TdMFunc::SocketSend(std::string_view message, std::uint16_t port) {
   TcpSocket socket;
+  socket.StopOn(stop_);
   if (!ConnectAndWrite(socket, currentHostAddress_, port, message, endpoints_.sendWaitMs)) {
     return kSocketNoConnection;
   }
@@ -84,10 +69,7 @@ bool TdMFunc::ProbeSocketLink(std::uint16_t port) {
     // A failed write is a failed handshake: the service start must not end over it.
     return false;
   }
-  const std::string& reply = exchange.reply;
-  return exchange.status == kSocketDone && reply != "BUSY" && reply.size() >= 7 &&
-         reply.compare(0, 6, "012PNG") == 0 && reply.compare(reply.size() - 6, 6, "013PNG") == 0 &&
-         reply[6] == '1';
+  return exchange.status == kSocketDone && IsHandshakeAccepted(exchange.reply);
 }
 
 }  // namespace mvx

@@ -1,7 +1,7 @@
 #include <exception>
 
-#include "common/host_info.h"
 #include "vendorlink/link_module.h"
+#include "vendorlink/link_operation.h"
 
 namespace mvx {
 
@@ -11,27 +11,33 @@ constexpr std::string_view kValidServerPath = "/isValidServer.php";
 
 }  // namespace
 
+// A host whose name does not resolve in time counts as silent; the address
+// the echo answered from is the one the socket transport then uses.
 std::string TdMFunc::SelectSupportHost() {
-  PingResult primary = ping1_.Ping(endpoints_.primaryHost);
-  if (primary.answered) return primary.address;
-  PingResult secondary = ping1_.Ping(endpoints_.secondaryHost);
-  if (secondary.answered) return secondary.address;
+  const Operation operation(*this);
+  for (const std::string* host : {&endpoints_.primaryHost, &endpoints_.secondaryHost}) {
+    const std::string address = resolver_.Resolve(*host);
+    if (address.empty()) continue;
+    PingResult answer = ping1_.Ping(address);
+    if (answer.answered) return answer.address;
+  }
   return {};
 }
 
 bool TdMFunc::PingSupportHost() {
-  if (ping1_.Ping(endpoints_.primaryHost).answered) {
-    currentHostAddress_ = ResolveHostAddress(endpoints_.primaryHost);
-    return true;
-  }
-  if (ping1_.Ping(endpoints_.secondaryHost).answered) {
-    currentHostAddress_ = ResolveHostAddress(endpoints_.secondaryHost);
-    return true;
+  const Operation operation(*this);
+  for (const std::string* host : {&endpoints_.primaryHost, &endpoints_.secondaryHost}) {
+    const std::string address = resolver_.Resolve(*host);
+    if (!address.empty() && ping1_.Ping(address).answered) {
+      currentHostAddress_ = address;
+      return true;
+    }
   }
   return false;
 }
 
 bool TdMFunc::CheckValidServer() {
+  const Operation operation(*this);
   try {
     return idHttp1_.HttpGetText(SupportUrl(kValidServerPath)) == "1";
   } catch (const std::exception&) {
@@ -40,6 +46,7 @@ bool TdMFunc::CheckValidServer() {
 }
 
 bool TdMFunc::CheckLink() {
+  const Operation operation(*this);
   if (transportMode_ != "2") {
     currentHostAddress_ = SelectSupportHost();
     linkFlag_ = !currentHostAddress_.empty() && ProbeSocketLink(endpoints_.linePort);

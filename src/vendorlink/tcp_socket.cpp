@@ -7,12 +7,13 @@ namespace mvx {
 TcpSocket::~TcpSocket() { Close(); }
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoSocket)) {}
+    : handle_(std::exchange(other.handle_, kNoSocket)), stop_(other.stop_) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = std::exchange(other.handle_, kNoSocket);
+    stop_ = other.stop_;
   }
   return *this;
 }

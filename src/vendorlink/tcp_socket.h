@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,7 +13,8 @@ namespace mvx {
 using NativeSocket = std::intptr_t;
 inline constexpr NativeSocket kNoSocket = -1;
 
-enum class WaitResult { kReady, kTimeout, kError };
+// kStopped: the stop flag the socket watches was set during the wait.
+enum class WaitResult { kReady, kTimeout, kError, kStopped };
 
 // One IPv4 TCP connection. Every wait takes an explicit limit; the handle is
 // closed by the destructor on every path.
@@ -27,7 +29,12 @@ class TcpSocket {
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
-  // Connects to a dotted IPv4 address or a host name. On failure the socket
+  // Every later wait of this socket ends within a slice once `stop` is set
+  // (null: waits run their full limit). The flag must outlive the socket.
+  void StopOn(const std::atomic<bool>* stop) { stop_ = stop; }
+
+  // Connects to a dotted IPv4 address; a host name is never looked up here
+  // (the caller resolves it within its own bound). On failure the socket
   // stays closed and `error` says why.
   bool Connect(std::string_view host, std::uint16_t port, int timeoutMs, std::string& error);
   // Sends every byte; each wait for room in the send buffer is bounded by timeoutMs.
@@ -41,6 +48,7 @@ class TcpSocket {
 
  private:
   NativeSocket handle_ = kNoSocket;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 // Starts the platform's sockets library once per process (Winsock); true on

@@ -8,7 +8,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "common/host_info.h"
+#include "vendorlink/host_resolver.h"
+#include "vendorlink/stop_slices.h"
 #include "vendorlink/tcp_socket.h"
 
 namespace mvx {
@@ -23,27 +24,32 @@ int RemainingMs(SteadyClock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// poll() for one event, restarted after signals until the deadline.
-WaitResult PollFor(int fd, short events, int timeoutMs) {
+// poll() for one event in slices, restarted after signals, until the
+// deadline or a stop request.
+WaitResult PollFor(int fd, short events, int timeoutMs, const std::atomic<bool>* stop) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
+    if (StopRequested(stop)) return WaitResult::kStopped;
+    const int left = RemainingMs(deadline);
     pollfd p{fd, events, 0};
-    int rc = ::poll(&p, 1, RemainingMs(deadline));
+    int rc = ::poll(&p, 1, stop != nullptr ? NextSliceMs(left) : left);
     if (rc > 0) {
       // Readability includes a closed or failed peer: recv() reports which.
       return WaitResult::kReady;
     }
-    if (rc == 0) return WaitResult::kTimeout;
-    if (errno != EINTR) return WaitResult::kError;
+    if (rc < 0 && errno != EINTR) return WaitResult::kError;
     if (RemainingMs(deadline) == 0) return WaitResult::kTimeout;
   }
 }
 
-bool ResolveIpv4(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string& error) {
+bool AddressOf(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string& error) {
   out = sockaddr_in{};
   out.sin_family = AF_INET;
   out.sin_port = htons(port);
-  if (::inet_pton(AF_INET, ResolveHostAddress(host).c_str(), &out.sin_addr) == 1) return true;
+  if (IsDottedAddress(host) &&
+      ::inet_pton(AF_INET, std::string(host).c_str(), &out.sin_addr) == 1) {
+    return true;
+  }
   error = "Host not found: " + std::string(host);
   return false;
 }
@@ -63,7 +69,7 @@ bool TcpSocket::Connect(std::string_view host, std::uint16_t port, int timeoutMs
                         std::string& error) {
   Close();
   sockaddr_in addr{};
-  if (!ResolveIpv4(host, port, addr, error)) return false;
+  if (!AddressOf(host, port, addr, error)) return false;
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     error = std::string("Socket error: ") + std::strerror(errno);
@@ -76,9 +82,11 @@ bool TcpSocket::Connect(std::string_view host, std::uint16_t port, int timeoutMs
     Close();
     return false;
   }
-  WaitResult waited = PollFor(fd, POLLOUT, timeoutMs);
+  WaitResult waited = PollFor(fd, POLLOUT, timeoutMs, stop_);
   if (waited != WaitResult::kReady) {
-    error = waited == WaitResult::kTimeout ? "Connect timed out" : "Connect failed";
+    error = waited == WaitResult::kTimeout   ? "Connect timed out"
+            : waited == WaitResult::kStopped ? "Stopped"
+                                             : "Connect failed";
     Close();
     return false;
   }
@@ -106,9 +114,11 @@ bool TcpSocket::SendAll(std::string_view bytes, int timeoutMs, std::string& erro
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      WaitResult waited = PollFor(fd, POLLOUT, timeoutMs);
+      WaitResult waited = PollFor(fd, POLLOUT, timeoutMs, stop_);
       if (waited == WaitResult::kReady) continue;
-      error = waited == WaitResult::kTimeout ? "Write timed out" : "Write failed";
+      error = waited == WaitResult::kTimeout   ? "Write timed out"
+              : waited == WaitResult::kStopped ? "Stopped"
+                                               : "Write failed";
       return false;
     }
     error = std::string("Write failed: ") + std::strerror(errno);
@@ -119,7 +129,7 @@ bool TcpSocket::SendAll(std::string_view bytes, int timeoutMs, std::string& erro
 
 WaitResult TcpSocket::WaitReadable(int timeoutMs) {
   if (handle_ == kNoSocket) return WaitResult::kError;
-  return PollFor(static_cast<int>(handle_), POLLIN, timeoutMs);
+  return PollFor(static_cast<int>(handle_), POLLIN, timeoutMs, stop_);
 }
 
 long long TcpSocket::Recv(char* buffer, std::size_t size) {

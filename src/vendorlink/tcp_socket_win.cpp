@@ -4,7 +4,8 @@
 #include <chrono>
 #include <string>
 
-#include "common/host_info.h"
+#include "vendorlink/host_resolver.h"
+#include "vendorlink/stop_slices.h"
 #include "vendorlink/tcp_socket.h"
 
 namespace mvx {
@@ -37,28 +38,44 @@ std::string ErrorText(const char* what, int code) {
   return std::string(what) + " (error " + std::to_string(code) + ")";
 }
 
-// select() for one socket; writable also covers a failed connect (except set).
-WaitResult SelectFor(SOCKET s, bool forWrite, int timeoutMs) {
-  fd_set main;
-  fd_set failed;
-  FD_ZERO(&main);
-  FD_ZERO(&failed);
-  FD_SET(s, &main);
-  FD_SET(s, &failed);
-  timeval tv{};
-  tv.tv_sec = timeoutMs / 1000;
-  tv.tv_usec = (timeoutMs % 1000) * 1000;
-  int rc = ::select(0, forWrite ? nullptr : &main, forWrite ? &main : nullptr, &failed, &tv);
-  if (rc > 0) return WaitResult::kReady;
-  if (rc == 0) return WaitResult::kTimeout;
-  return WaitResult::kError;
+int RemainingMs(SteadyClock::time_point deadline) {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
 }
 
-bool ResolveIpv4(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string& error) {
+// select() for one socket in slices, until the deadline or a stop request;
+// writable also covers a failed connect (except set).
+WaitResult SelectFor(SOCKET s, bool forWrite, int timeoutMs, const std::atomic<bool>* stop) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (StopRequested(stop)) return WaitResult::kStopped;
+    const int left = RemainingMs(deadline);
+    const int wait = stop != nullptr ? NextSliceMs(left) : left;
+    fd_set main;
+    fd_set failed;
+    FD_ZERO(&main);
+    FD_ZERO(&failed);
+    FD_SET(s, &main);
+    FD_SET(s, &failed);
+    timeval tv{};
+    tv.tv_sec = wait / 1000;
+    tv.tv_usec = (wait % 1000) * 1000;
+    int rc = ::select(0, forWrite ? nullptr : &main, forWrite ? &main : nullptr, &failed, &tv);
+    if (rc > 0) return WaitResult::kReady;
+    if (rc < 0) return WaitResult::kError;
+    if (RemainingMs(deadline) == 0) return WaitResult::kTimeout;
+  }
+}
+
+bool AddressOf(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string& error) {
   out = sockaddr_in{};
   out.sin_family = AF_INET;
   out.sin_port = htons(port);
-  if (::inet_pton(AF_INET, ResolveHostAddress(host).c_str(), &out.sin_addr) == 1) return true;
+  if (IsDottedAddress(host) &&
+      ::inet_pton(AF_INET, std::string(host).c_str(), &out.sin_addr) == 1) {
+    return true;
+  }
   error = "Host not found: " + std::string(host);
   return false;
 }
@@ -85,7 +102,7 @@ bool TcpSocket::Connect(std::string_view host, std::uint16_t port, int timeoutMs
     return false;
   }
   sockaddr_in addr{};
-  if (!ResolveIpv4(host, port, addr, error)) return false;
+  if (!AddressOf(host, port, addr, error)) return false;
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
     error = ErrorText("Socket error", ::WSAGetLastError());
@@ -101,14 +118,15 @@ bool TcpSocket::Connect(std::string_view host, std::uint16_t port, int timeoutMs
     Close();
     return false;
   }
-  WaitResult waited = SelectFor(s, true, timeoutMs);
+  WaitResult waited = SelectFor(s, true, timeoutMs, stop_);
   int soError = 0;
   int len = sizeof soError;
   if (waited != WaitResult::kReady ||
       ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len) != 0 ||
       soError != 0) {
-    error = waited == WaitResult::kTimeout ? std::string("Connect timed out")
-                                           : ErrorText("Connect failed", soError);
+    error = waited == WaitResult::kTimeout   ? std::string("Connect timed out")
+            : waited == WaitResult::kStopped ? std::string("Stopped")
+                                             : ErrorText("Connect failed", soError);
     Close();
     return false;
   }
@@ -130,9 +148,11 @@ bool TcpSocket::SendAll(std::string_view bytes, int timeoutMs, std::string& erro
     }
     int code = ::WSAGetLastError();
     if (sent == SOCKET_ERROR && code == WSAEWOULDBLOCK) {
-      WaitResult waited = SelectFor(s, true, timeoutMs);
+      WaitResult waited = SelectFor(s, true, timeoutMs, stop_);
       if (waited == WaitResult::kReady) continue;
-      error = waited == WaitResult::kTimeout ? "Write timed out" : "Write failed";
+      error = waited == WaitResult::kTimeout   ? "Write timed out"
+              : waited == WaitResult::kStopped ? "Stopped"
+                                               : "Write failed";
       return false;
     }
     error = ErrorText("Write failed", code);
@@ -143,7 +163,7 @@ bool TcpSocket::SendAll(std::string_view bytes, int timeoutMs, std::string& erro
 
 WaitResult TcpSocket::WaitReadable(int timeoutMs) {
   if (handle_ == kNoSocket) return WaitResult::kError;
-  return SelectFor(AsSocket(handle_), false, timeoutMs);
+  return SelectFor(AsSocket(handle_), false, timeoutMs, stop_);
 }
 
 long long TcpSocket::Recv(char* buffer, std::size_t size) {

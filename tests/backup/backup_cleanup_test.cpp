@@ -52,9 +52,16 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
       {"TREMOLANDIX(20230101).inc", true},    // letter case of the name is ignored
       {"tremolandix(20230101).TRF", true},    // and of the extension
       {"TremoLandix(20230101).tri", true},
-      {"TremoLandix(2024).ful", true},  // "2024).fu" sorts before "20240214"
-      {"TremoLandix().ful", true},      // "().ful" too
-      {"TremoLandix.ful", false},       // no "(": never a backup of anyone
+      {"TremoLandix(20240301).inc", false},  // the newest of each extension stays
+      {"TremoLandix(20240301).trf", false},
+      {"TremoLandix(20240302).tri", false},
+      {"TremoLandix(2024).ful", false},  // no eight-digit date: nobody's backup
+      {"TremoLandix().ful", false},
+      {"TremoLandix(2023010x).ful", false},
+      {"TremoLandix(202301011).ful", false},
+      {"TremoLandix(1)(20230101).ful", false},  // a file of database "TremoLandix(1)"
+      {"TremoLandix(20230101)x.ful", false},
+      {"TremoLandix.ful", false},  // no "(": never a backup of anyone
       {"TremoLandix (20230101).ful", false},
       {"TremoLandix(20230101).bak", false},
       {"TremoLandix(20230101).ful.old", false},
@@ -81,6 +88,36 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
   }
   EXPECT_THAT(seen, UnorderedElementsAreArray(expectedMessages));
   EXPECT_TRUE(std::is_sorted(patterns.begin(), patterns.end()));  // *.ful, *.inc, *.trf, *.tri
+  EXPECT_THAT(reports.sent, IsEmpty());
+}
+
+// The date is the last parenthesised one, so a name may hold parentheses;
+// however old, the newest file of a database and extension is its last good
+// backup and stays.
+TEST_F(BackupCleanupTest, NamesWithParenthesesAndTheNewestFile) {
+  struct Case {
+    std::string slot;
+    std::vector<std::string> deleted;
+  };
+  for (const char* name :
+       {"Foo(1)(20230101).ful", "Foo(1)(20230201).ful", "FOO(20230101).ful", "Foo(20230301).ful",
+        "Foo(20230401).inc", "Foo(20220401).tri", "Foo(20220402).tri"}) {
+    PutFile(name);
+  }
+  for (const Case& c : {Case{"Foo", {"FOO(20230101).ful", "Foo(20220401).tri"}},
+                        Case{"Foo(1)", {"Foo(1)(20230101).ful"}}, Case{"Foo(", {}}}) {
+    logged.clear();
+    engine.RemoveOldBackups("2024-03-15", c.slot);
+    std::vector<std::string> seen;
+    for (const LoggedMessage& m : logged) seen.push_back(m.message);
+    std::vector<std::string> expected;
+    for (const std::string& name : c.deleted) expected.push_back(Deleted(name));
+    EXPECT_THAT(seen, UnorderedElementsAreArray(expected)) << c.slot;
+  }
+  for (const char* name :
+       {"Foo(1)(20230201).ful", "Foo(20230301).ful", "Foo(20230401).inc", "Foo(20220402).tri"}) {
+    EXPECT_TRUE(backups.exists(name)) << name;
+  }
   EXPECT_THAT(reports.sent, IsEmpty());
 }
 
@@ -123,6 +160,10 @@ TEST_F(BackupCleanupTest, FailedDeletionsGiveOneReportPerCall) {
   PutFile("Other(20230101).ful");
   PutFile("Other(20230102).inc");
   PutFile("Other(20230103).tri");
+  for (const char* newest : {"TremoLandix(20240315).ful", "Other(20240315).ful",
+                             "Other(20240315).inc", "Other(20240315).tri"}) {
+    PutFile(newest);
+  }
 
   CleanupRound round = engine.BeginCleanupRound();
   round.RemoveOldBackups("2024-03-15", "TremoLandix");
@@ -139,11 +180,13 @@ TEST_F(BackupCleanupTest, FailedDeletionsGiveOneReportPerCall) {
 // the same deletions in the same order.
 TEST_F(BackupCleanupTest, OneRoundActsLikeASearchPerCall) {
   settings.databases = {"TremoLandix", "", "Other", "TREMOLANDIX", "Third", "Other"};
-  const std::vector<std::string> names = {"TremoLandix(20230101).ful", "Other(20230101).inc",
-                                          "Third(20230105).tri",       "tremolandix(20230102).ful",
-                                          "Other(20230101).ful",       "Third(20240315).ful",
-                                          "TremoLandix(20230103).trf", "TREMOLANDIX(20230104).inc",
-                                          "Other(20240314).trf",       "Fourth(20230101).ful"};
+  const std::vector<std::string> names = {
+      "TremoLandix(20230101).ful", "Other(20230101).inc",       "Third(20230105).tri",
+      "tremolandix(20230102).ful", "Other(20230101).ful",       "Third(20240315).ful",
+      "TremoLandix(20230103).trf", "TREMOLANDIX(20230104).inc", "Other(20240314).trf",
+      "Fourth(20230101).ful",      "TremoLandix(20240315).inc", "TremoLandix(20240315).trf",
+      "Other(20240315).ful",       "Other(20240315).inc",       "Third(20240315).tri",
+      "Fourth(20240315).ful"};
 
   auto run = [&](bool oneRound) {
     for (const std::string& name : names) PutFile(name);
@@ -176,7 +219,8 @@ TEST_F(BackupCleanupTest, ABackupPassMakesTheRoundReadTheFolderAgain) {
   CleanupRound round = engine.BeginCleanupRound();
   round.RemoveOldBackups("2024-03-15", "TremoLandix");
   engine.RunDifferentialBackups("2024-03-15");
-  PutFile("TremoLandix(20230101).inc");  // as if the pass had written it
+  PutFile("TremoLandix(20240315).inc");  // as if the pass had written it
+  PutFile("TremoLandix(20230101).inc");
   round.RemoveOldBackups("2024-03-15", "TremoLandix");
   EXPECT_FALSE(backups.exists("TremoLandix(20230101).inc"));
 }

@@ -28,6 +28,10 @@ TEST_F(BackupTest, WindowsFolderSkipsHiddenAndSystemFilesAndKeepsReadOnlyOnes) {
       {"TremoLandix(20230104).trf", FILE_ATTRIBUTE_READONLY, true},
       {"TremoLandix(20230105).tri", FILE_ATTRIBUTE_ARCHIVE, false},
   };
+  // The newest file of each extension always stays, so each has a newer one.
+  for (const char* ext : {"ful", "inc", "trf", "tri"}) {
+    PutFile(std::string("TremoLandix(20240301).") + ext);
+  }
   for (const Case& c : cases) {
     PutFile(c.name);
     ASSERT_TRUE(SetFileAttributesW((backups.path() / c.name).wstring().c_str(), c.attributes))

@@ -148,11 +148,25 @@ TEST_F(BackupPassesTest, StepsAfterTheBackup) {
     sql::SqlReply reply;
     std::vector<std::string> statements;
     bool succeeds;
+    int times = 1;
+    bool recoveryFails = false;  // "Recovery FULL Fail!!!" follows the outcome
   };
   const std::vector<Case> cases = {
       {"simple refused", "SET RECOVERY SIMPLE", refused(5058), all, true},
       {"shrink refused", "^DBCC SHRINKFILE", refused(8985), all, true},
-      {"full refused", "SET RECOVERY FULL", refused(5058), all, true},
+      {"full refused once: tried again on a new connection",
+       "SET RECOVERY FULL",
+       refused(5058),
+       {backup, use, simple, logFile, shrink, full, full, "use master"},
+       true},
+      {"full refused twice",
+       "SET RECOVERY FULL",
+       refused(5058),
+       {backup, use, simple, logFile, shrink, full, full, "use master"},
+       true,
+       2,
+       true},
+      {"link lost during the shrink", "^DBCC SHRINKFILE", dropped, all, true},
       {"use master refused", "^use master", refused(916), all, true},
       {"no log file",
        "sysfiles",
@@ -164,6 +178,13 @@ TEST_F(BackupPassesTest, StepsAfterTheBackup) {
        dropped,
        {backup, use, simple, full},
        false},
+      {"link lost on the switch to simple, full refused twice",
+       "SET RECOVERY (SIMPLE|FULL)",
+       dropped,
+       {backup, use, simple, full, full},
+       false,
+       3,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -171,14 +192,16 @@ TEST_F(BackupPassesTest, StepsAfterTheBackup) {
     server.clearRecords();
     logged.clear();
     reports.sent.clear();
-    server.addRule(c.pattern, c.reply, 1);
+    server.addRule(c.pattern, c.reply, c.times);
     server.addRule("sysfiles", LogFileName("Other_Log"));
 
     engine.RunFullBackups("2024-03-15");
 
     EXPECT_EQ(Statements(), c.statements);
-    EXPECT_THAT(logged, ElementsAre(LoggedMessage{
-                            "Other", c.succeeds ? "Full Backup 완료" : "Full Backup Fail!!!"}));
+    std::vector<LoggedMessage> rows = {
+        {"Other", c.succeeds ? "Full Backup 완료" : "Full Backup Fail!!!"}};
+    if (c.recoveryFails) rows.push_back({"Other", "Recovery FULL Fail!!!"});
+    EXPECT_EQ(logged, rows);
     EXPECT_THAT(reports.sent, ElementsAre(Sent("Other", c.succeeds ? "012" : "002")));
   }
 }
@@ -188,7 +211,7 @@ TEST_F(BackupPassesTest, StepsAfterTheBackup) {
 // backup has written it by then.
 TEST_F(BackupPassesTest, AllSlotsAreJudgedBeforeTheFirstBackup) {
   settings.databases = {"TremoLandix", "", "TremoLandix", "", "", ""};
-  serviceTables.SetEcho([this](std::string_view db, std::string_view message) {
+  serviceTables.SetEcho([this](std::string_view db, std::string_view message, bool) {
     logged.push_back({std::string(db), std::string(message)});
     PutFile(std::string(db) + "(20240315).inc");  // what the server wrote
   });

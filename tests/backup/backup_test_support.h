@@ -68,7 +68,7 @@ class BackupTest : public ::testing::Test {
     settings.dbPath = "D";
     settings.save = "4";
     database.SetPortOverride(server.port());
-    serviceTables.SetEcho([this](std::string_view db, std::string_view message) {
+    serviceTables.SetEcho([this](std::string_view db, std::string_view message, bool) {
       logged.push_back({std::string(db), std::string(message)});
     });
   }

@@ -82,12 +82,13 @@ TEST(TextUtil, ParseInt) {
   }
 }
 
-TEST(TextUtil, CutToAnsiBytesKeepsWholeCharacters) {
-  EXPECT_EQ(CutToAnsiBytes("abc", 50), "abc");
-  EXPECT_EQ(CutToAnsiBytes("가나다", 5), "가나");  // two bytes each in CP949
-  EXPECT_EQ(CutToAnsiBytes("a가나", 4), "a가");
+TEST(TextUtil, CutToCp949BytesKeepsWholeCharacters) {
+  EXPECT_EQ(CutToCp949Bytes("abc", 50), "abc");
+  EXPECT_EQ(CutToCp949Bytes("가나다", 5), "가나");  // two bytes each in CP949
+  EXPECT_EQ(CutToCp949Bytes("a가나", 4), "a가");
+  EXPECT_EQ(CutToCp949Bytes("\xF0\x9F\x98\x80가나", 3), "\xF0\x9F\x98\x80가");  // '?' is one byte
   const std::string longMessage = "Old File DeleteD:\\Data_Backup\\TremoLandix(20240101).ful";
-  EXPECT_EQ(CutToAnsiBytes(longMessage, 50), longMessage.substr(0, 50));
+  EXPECT_EQ(CutToCp949Bytes(longMessage, 50), longMessage.substr(0, 50));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <stdexcept>
 
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
+#include "common/text_util.h"
 #include "support/temp_dir.h"
 
 namespace mvx {
@@ -160,6 +165,53 @@ TEST_F(SettingsTest, DamagedFilesGiveDefaults) {
   }
 }
 
+// A section counts only with a key that loading reads: the log deletion date
+// alone must not cancel every schedule default.
+TEST_F(SettingsTest, SectionsWithoutALoadedKeyGiveWholeSectionDefaults) {
+  struct Case {
+    std::string section, key;
+    std::string bkPath, dbPath;
+  };
+  const Case cases[] = {
+      {"RazuRarevi", "AutoBackPgmLog", "D:\\Data_Backup", ""},
+      {"DBServer", "Unknown", "D:\\Data_Backup", ""},
+      {"RazuRarevi", "Save", "", ""},
+      {"DBServer", "cfgType", "D:\\Data_Backup", "C:\\"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(ini());
+    Put(c.section, c.key, "2024-03-15");
+    const Settings s = Load();
+    EXPECT_EQ(s.bkPath, c.bkPath) << c.key;
+    EXPECT_EQ(s.dbPath, c.dbPath) << c.key;
+  }
+}
+
+TEST_F(SettingsTest, AnExistingFileThatCannotBeReadFailsTheStart) {
+  std::filesystem::create_directory(ini());
+  Settings s;
+  try {
+    LoadSettings(s, ini());
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to read " + ini());
+  }
+}
+
+// Leftovers of an interrupted rewrite go at the start; a file the agent
+// creates holds the login, so it is its owner's alone.
+TEST_F(SettingsTest, StartRemovesLeftoversAndCreatesAPrivateFile) {
+  dir.write("RazuRarevi.ini.tmp-a1B2c3", "half");
+  dir.write("RazuRarevi.ini.tmp-notours", "keep");
+  Settings s = Load();
+  EXPECT_FALSE(dir.exists("RazuRarevi.ini.tmp-a1B2c3"));
+  EXPECT_TRUE(dir.exists("RazuRarevi.ini.tmp-notours"));
+  WriteDbServerSection(s, ini());
+  struct stat info {};
+  ASSERT_EQ(stat(ini().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST_F(SettingsTest, DbServerSectionIsRewrittenTrimmedAndScrambled) {
   Settings s = Load();
   s.serverName = "  sql01 ";
@@ -180,6 +232,15 @@ TEST_F(SettingsTest, DbServerSectionIsRewrittenTrimmedAndScrambled) {
   EXPECT_EQ(again.databases[2], "Brivellon");
   EXPECT_EQ(again.dbPath, "D");
   EXPECT_EQ(again.cfgType, "1");
+
+  // Bytes that are no CP949 text (typed on another code page) come back as
+  // they were, trimmed only.
+  for (const std::string& raw : {std::string("pa\xFFss\x80"), std::string(" \xA1\x80x\t")}) {
+    ProfileFile(ini()).WriteString("DBServer", ScrambleValue("Password"), ScrambleValue(raw));
+    WriteDbServerSection(Load(), ini());
+    EXPECT_EQ(UnscrambleValue(ProfileFile(ini()).ReadString("DBServer", ScrambleValue("Password"))),
+              TrimControls(raw));
+  }
 }
 
 }  // namespace

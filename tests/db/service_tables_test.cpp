@@ -128,9 +128,9 @@ TEST_F(ServiceTablesTest, TransportModeReadsAsOneUnlessTheTableSaysOtherwise) {
 }
 
 TEST_F(ServiceTablesTest, ActivityRowClosesTheConnectionAndTheNextStatementReopensIt) {
-  std::vector<std::pair<std::string, std::string>> echoed;
-  tables.SetEcho([&](std::string_view db, std::string_view message) {
-    echoed.emplace_back(std::string(db), std::string(message));
+  std::vector<std::pair<std::string, bool>> echoed;  // message, stored
+  tables.SetEcho([&](std::string_view, std::string_view message, bool stored) {
+    echoed.emplace_back(std::string(message), stored);
   });
   ASSERT_TRUE(database.ConnectDatabase());
   SqlQuery backupQuery(connection);
@@ -141,13 +141,14 @@ TEST_F(ServiceTablesTest, ActivityRowClosesTheConnectionAndTheNextStatementReope
   EXPECT_EQ(server.batchTexts().back(),
             "insert into T0245 (C002,C003,C004,C005) values ( getDate() ,'TremoLandix' ,'Full "
             "Backup 완료' ,'RazuRarevi' )");
-  EXPECT_EQ(
-      echoed,
-      (std::vector<std::pair<std::string, std::string>>{{"TremoLandix", "Full Backup 완료"}}));
+  server.addRule("^insert into T0245", Error(8152, "String or binary data would be truncated."), 1);
+  tables.WriteServiceLog("TremoLandix", "refused");
+  EXPECT_EQ(echoed, (std::vector<std::pair<std::string, bool>>{{"Full Backup 완료", true},
+                                                               {"refused", false}}));
 
   ExecuteStatement(backupQuery, "BACKUP DATABASE Brivellon TO DISK = N'y.ful' ");
   EXPECT_TRUE(connection.IsOpen());
-  EXPECT_EQ(server.logins().size(), 2U);
+  EXPECT_EQ(server.logins().size(), 3U);
   EXPECT_EQ(server.batches().back().database, "TremoLandix");
 }
 
@@ -170,8 +171,8 @@ TEST_F(ServiceTablesTest, ActivityRowLandsInTheConnectionDatabaseAfterUse) {
     EXPECT_EQ(server.batches().back().database, "master");
     EXPECT_EQ(server.batchTexts().back(),
               "insert into " + c.table +
-                  " (C002,C003,C004,C005) values ( getDate() ,'Brivellon' ,'Full Backup 완료' "
-                  ",'RazuRarevi' )");
+                  " (C002,C003,C004,C005) values ( getDate() ,N'Brivellon' ,N'Full Backup 완료' "
+                  ",N'RazuRarevi' )");
   }
 }
 
@@ -190,6 +191,9 @@ TEST_F(ServiceTablesTest, LongNamesAndMessagesAreCutToTheColumnWidths) {
       // The cut never splits a two-byte syllable.
       {"가나다라마바사아자차카", "a" + syllables25, "가나다라마바사아자차",
        "a" + syllables25.substr(0, 24 * 3)},
+      // A character CP949 cannot hold is stored as one "?".
+      {"\xF0\x9F\x98\x80" + std::string(20, 'A'), "m", "\xF0\x9F\x98\x80" + std::string(19, 'A'),
+       "m"},
       // A quote is one byte in the column and two in the statement.
       {"TremoLandix", "D:\\Data_Backup\\it's full", "TremoLandix", "D:\\Data_Backup\\it''s full"},
   };
@@ -203,7 +207,10 @@ TEST_F(ServiceTablesTest, LongNamesAndMessagesAreCutToTheColumnWidths) {
 
 TEST_F(ServiceTablesTest, WithoutTheDatabaseNothingRaisesAndTheFailureIsLoggedOnce) {
   int echoes = 0;
-  tables.SetEcho([&](std::string_view, std::string_view) { ++echoes; });
+  tables.SetEcho([&](std::string_view, std::string_view, bool stored) {
+    EXPECT_FALSE(stored);
+    ++echoes;
+  });
   server.refuseLogins(true);
   tables.WriteServiceLog("", "RazuRarevi Start");
   tables.WriteServiceLog("", "RazuRarevi Stop");

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "db/query_helpers.h"
 #include "db_test_support.h"
@@ -53,12 +54,12 @@ TEST_F(SqlConnectionTest, ReadsRowsByPositionAndNameWithKoreanTextAndNulls) {
 }
 
 TEST_F(SqlConnectionTest, StatementErrorsPassOnFromOpenAndAreAbsorbedByExecute) {
-  server.addRule("T0246", Error(208, "개체 이름 'T0246'이(가) 잘못되었습니다."));
-  server.addRule("^update T0500", [] {
-    SqlReply reply;
-    reply.rowCount = 1;
-    return reply;
-  }());
+  SqlReply counted;
+  counted.rowCount = 1;
+  // T0246 is missing for three statements, then the same insert counts its row.
+  server.addRule("T0246", Error(208, "개체 이름 'T0246'이(가) 잘못되었습니다."), 3);
+  server.addRule("T0246", counted);
+  server.addRule("^update T0500", counted);
   ASSERT_TRUE(database.ConnectDatabase());
   SqlQuery query(connection);
 
@@ -74,6 +75,7 @@ TEST_F(SqlConnectionTest, StatementErrorsPassOnFromOpenAndAreAbsorbedByExecute) 
   EXPECT_FALSE(outcome.succeeded);
   EXPECT_EQ(outcome.nativeError, 208);
   EXPECT_EQ(outcome.error, "개체 이름 'T0246'이(가) 잘못되었습니다.");
+  EXPECT_EQ(ExecuteStatement(query, "insert into T0246 values (1)"), 1);
   // The same query object goes on working; a statement without rows does not open.
   EXPECT_EQ(ExecuteStatement(query, "update T0500 set C001 = '1'"), 1);
   EXPECT_EQ(ExecuteStatement(query, "create index X on T0500 (C001)"), -1);
@@ -84,11 +86,14 @@ TEST_F(SqlConnectionTest, StatementErrorsPassOnFromOpenAndAreAbsorbedByExecute) 
 
 TEST_F(SqlConnectionTest, ExecuteOnAnOpenQueryClosesItsResultFirst) {
   server.addRule("^select", Count(4));
+  SqlReply deleted;
+  deleted.rowCount = 4;
+  server.addRule("^delete", deleted);
   ASSERT_TRUE(database.ConnectDatabase());
   SqlQuery query(connection);
   OpenQuery(query, "select count(*) from T0245");
   EXPECT_EQ(query.FieldInt(0), 4);
-  EXPECT_EQ(ExecuteStatement(query, "delete from T0245"), -1);
+  EXPECT_EQ(ExecuteStatement(query, "delete from T0245"), 4);
   EXPECT_FALSE(query.IsOpen());
   EXPECT_TRUE(query.Eof());
 }
@@ -124,7 +129,7 @@ TEST_F(SqlConnectionTest, ErrorAfterProgressMessagesFailsWhileProgressAloneSucce
     EXPECT_EQ(query.Messages().front(), "10 percent processed.");
     // Every message was consumed: the backup was never cancelled.
     EXPECT_EQ(server.attentions(), 0);
-    EXPECT_EQ(ExecuteStatement(query, "use master"), -1);
+    EXPECT_TRUE(RunStatement(query, "use master").succeeded);
     EXPECT_EQ(server.batches().back().database, "TremoLandix");
     database.DisconnectDatabase();
   }
@@ -207,7 +212,7 @@ TEST_F(SqlConnectionTest, UseChangesTheDatabaseOfEveryQueryObjectUntilReopened) 
 
   // A failed "use" leaves the database as it was.
   server.setDatabases({"TremoLandix"});
-  EXPECT_EQ(ExecuteStatement(serviceQuery, "use NoSuchDb"), -1);
+  EXPECT_EQ(RunStatement(serviceQuery, "use NoSuchDb").nativeError, 911);
   EXPECT_EQ(connection.CurrentDatabase(), "master");
 
   database.DisconnectDatabase();
@@ -256,6 +261,9 @@ TEST_F(SqlConnectionTest, FailedConnectionsReturnFalseReleaseEverythingAndRecove
        },
        [](auto&, auto& settings) { settings.connectionDatabase = "TremoLandix"; }},
   };
+  SqlReply updated;
+  updated.rowCount = 1;
+  server.addRule("^update", updated);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.breakIt(server, settings);
@@ -263,10 +271,11 @@ TEST_F(SqlConnectionTest, FailedConnectionsReturnFalseReleaseEverythingAndRecove
     EXPECT_FALSE(connection.IsOpen());
     SqlQuery query(connection);
     EXPECT_THROW(OpenQuery(query, "select 1"), SqlError);
-    EXPECT_EQ(ExecuteStatement(query, "select 1"), -1);
+    EXPECT_EQ(ExecuteStatement(query, "update T0500 set C001 = '1'"), -1);
     EXPECT_TRUE(server.waitForActiveConnections(0, seconds(10)));
     c.fixIt(server, settings);
     EXPECT_TRUE(database.ConnectDatabase());
+    EXPECT_EQ(ExecuteStatement(query, "update T0500 set C001 = '1'"), 1);
     database.DisconnectDatabase();
   }
 }
@@ -310,6 +319,37 @@ TEST_F(SqlConnectionTest, ConnectionDroppedMidStatementFailsAndTheNextStatementR
   EXPECT_EQ(server.logins().size(), 2U);
   EXPECT_EQ(server.batches().back().database, "TremoLandix");
   EXPECT_EQ(server.activeConnections(), 1);
+}
+
+// A stop cancels the running statement from its own thread: the statement
+// fails, a young one is spared when asked, and the connection stays usable.
+TEST_F(SqlConnectionTest, CancelFromAnotherThreadFailsTheRunningStatement) {
+  SqlReply slow;
+  slow.infos.push_back({3211, "10 percent processed.", 0});
+  slow.delay = seconds(600);
+  server.addRule("^BACKUP", slow);
+  server.addRule("^select", Count(1));
+  ASSERT_TRUE(database.ConnectDatabase());
+  EXPECT_FALSE(connection.CancelRunningStatement());  // nothing runs
+  StatementOutcome outcome;
+  std::thread running([&] {
+    SqlQuery query(connection);
+    outcome = RunStatement(query, "BACKUP DATABASE TremoLandix TO DISK = 'x'");
+  });
+  ASSERT_TRUE(server.waitForBatches(1, seconds(10)));
+  EXPECT_FALSE(connection.CancelRunningStatement(seconds(600)));
+  bool cancelled = false;
+  for (int i = 0; i < 10000 && !cancelled; ++i) {
+    cancelled = connection.CancelRunningStatement();
+    if (!cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(cancelled);
+  running.join();
+  EXPECT_FALSE(outcome.succeeded);
+  EXPECT_EQ(server.attentions(), 1);
+  SqlQuery query(connection);
+  OpenQuery(query, "select count(*) from T0245");
+  EXPECT_EQ(query.FieldInt(0), 1);
 }
 
 TEST_F(SqlConnectionTest, DestroyingAnOpenConnectionLogsOff) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,8 @@
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
+#include "support/child_process.h"
+#include "support/http/loopback_http_server.h"
 #include "support/sql/scripted_sql_server.h"
 #include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
@@ -28,78 +31,8 @@ namespace mvx {
 namespace {
 
 namespace sql = mvx::testing;
+using sql::Child;
 using namespace std::chrono_literals;
-
-// A child process with its standard output on a pipe; killed if a test leaves it running.
-class Child {
- public:
-  Child(const std::string& program, const std::vector<std::string>& args,
-        const std::vector<std::string>& env = {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      dup2(fds[1], STDERR_FILENO);
-      close(fds[0]);
-      close(fds[1]);
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~Child() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-
-  // Reads output until it contains the text or the time is up.
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (output_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-      char buffer[4096];
-      const ssize_t n = read(out_, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      output_.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-  // Exit status, or -1 when it did not end in time.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        WaitForOutput("\x01never", 200ms);  // collect what is left
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(5ms);
-    }
-    return -1;
-  }
-  pid_t pid() const { return pid_; }
-  const std::string& output() const { return output_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool exited_ = false;
-  std::string output_;
-};
 
 // The receiving end of systemd's notification socket.
 class NotifySocket {
@@ -135,6 +68,15 @@ class AgentProcessTest : public ::testing::Test {
   AgentProcessTest() {
     agent = dir.file("MvxRazuRarevi");
     std::filesystem::copy_file(MVX_AGENT_BINARY, agent);
+    // Every agent run here manages its companion through the scripted systemctl, never the
+    // machine's: by default the companion is running and the ticks leave it alone.
+    systemctlState.write("state", "LoadState=loaded\nActiveState=active\n");
+    setenv("MVX_SYSTEMCTL", MVX_SCRIPTED_SYSTEMCTL, 1);
+    setenv("MVX_SCRIPTED_SYSTEMCTL_STATE", systemctlState.file("state").c_str(), 1);
+  }
+  ~AgentProcessTest() override {
+    unsetenv("MVX_SYSTEMCTL");
+    unsetenv("MVX_SCRIPTED_SYSTEMCTL_STATE");
   }
   void Put(const std::string& section, const std::string& key, const std::string& value) {
     ProfileFile(dir.file("RazuRarevi.ini"))
@@ -142,6 +84,7 @@ class AgentProcessTest : public ::testing::Test {
   }
 
   sql::TempDir dir;
+  sql::TempDir systemctlState;
   std::string agent;
 };
 
@@ -168,9 +111,14 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
   server.addRule("count\\(", sql::Count(0));
   server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  // The application asks for its key-part maintenance; the first tick serves it.
+  server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus("3", "", "", "1000000", "100000000"));
+  server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {{"2"}}));
+  server.addRule("^Exec PM_", sql::ProcedureAnswer("1"));
   Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
   Put("DBServer", "ID", "quendr");
   Put("DBServer", "Password", "pw");
+  Put("DBServer", "BackupDB1", "QuendrilaxoMain");
 
   NotifySocket notify(dir.file("notify.sock"));
   // Support hosts on loopback: nothing leaves the machine.
@@ -179,6 +127,8 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
                "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
   ASSERT_TRUE(child.WaitForOutput("RazuRarevi Start", 20s)) << child.output();
   ASSERT_TRUE(child.WaitForOutput("running", 5s)) << child.output();
+  ASSERT_TRUE(child.WaitForOutput("[activity] QuendrilaxoMain: KeyPart정리 완료!!!", 20s))
+      << child.output();
   kill(child.pid(), SIGUSR1);  // pause, then continue: only the reported state changes
   kill(child.pid(), SIGUSR2);
   kill(child.pid(), SIGTERM);
@@ -195,11 +145,63 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   const std::vector<std::string> batches = server.batchTexts();
   ASSERT_FALSE(batches.empty());
   EXPECT_NE(batches.back().find("'RazuRarevi Stop'"), std::string::npos);
+  EXPECT_EQ(
+      std::count_if(batches.begin(), batches.end(),
+                    [](const std::string& b) { return b.rfind("Exec PM_KeyInit '", 0) == 0; }),
+      6);
   EXPECT_NE(
       std::find(batches.begin(), batches.end(),
                 "create table T0246 (C001 int not null,C002 varchar(10) null,C003 varchar(10) "
                 "null,C004 varchar(10) null,C005 char(1) null,primary key(C001))"),
       batches.end());
+}
+
+// A second SIGTERM cancels a long BACKUP at once: it fails as a refused one,
+// the tick ends, the stop is written and the process ends with 0.
+TEST_F(AgentProcessTest, SecondSigtermCancelsALongBackup) {
+  sql::ScriptedSqlServer server;
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  sql::SqlReply longBackup;
+  longBackup.delay = 600s;
+  server.addRule("^BACKUP DATABASE", longBackup);
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Put("DBServer", "ID", "quendr");
+  Put("DBServer", "Password", "pw");
+  Put("DBServer", "DBPath", "/");
+  Put("DBServer", "BackupDB2", "Second");
+  Put("RazuRarevi", "BKPath", dir.dir());
+  Put("RazuRarevi", "FullType", "3");
+  Put("RazuRarevi", "FullTime", "00:00");
+
+  Child child(agent, {"-console"},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+  ASSERT_TRUE(child.WaitForOutput("running", 20s)) << child.output();
+  std::size_t batches = 0;
+  for (int i = 0; i < 300 && batches == 0; ++i) {
+    std::this_thread::sleep_for(100ms);
+    const std::vector<std::string> texts = server.batchTexts();
+    batches = static_cast<std::size_t>(std::count_if(
+        texts.begin(), texts.end(), [](auto& b) { return b.rfind("BACKUP DATABASE", 0) == 0; }));
+  }
+  ASSERT_EQ(batches, 1u) << child.output();
+  kill(child.pid(), SIGTERM);
+  std::this_thread::sleep_for(200ms);
+  kill(child.pid(), SIGTERM);
+  // Well inside the 30 s a single request would wait for the statement.
+  EXPECT_EQ(child.Wait(20s), 0) << child.output();
+  EXPECT_EQ(server.attentions(), 1);
+  const std::string& out = child.output();
+  const std::size_t failed = out.find("[activity] TremoLandix: Full Backup Fail!!!");
+  EXPECT_NE(failed, std::string::npos) << out;
+  EXPECT_GT(out.find("[activity] RazuRarevi Stop"), failed) << out;
+  const std::vector<std::string> texts = server.batchTexts();
+  EXPECT_NE(texts.back().find("'RazuRarevi Stop'"), std::string::npos);
+  // Nothing else of the tick ran: the second database was never started.
+  EXPECT_TRUE(std::none_of(texts.begin(), texts.end(), [](const std::string& b) {
+    return b.find("Second") != std::string::npos;
+  }));
 }
 
 TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
@@ -221,6 +223,34 @@ TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
   EXPECT_TRUE(std::none_of(batches.begin(), batches.end(), [](const std::string& b) {
     return b.find("'RazuRarevi Start'") != std::string::npos;
   }));
+}
+
+TEST_F(AgentProcessTest, FirstTickInstallsAndStartsTheMissingCompanion) {
+  sql::ScriptedSqlServer server;
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Put("DBServer", "ID", "quendr");
+  Put("DBServer", "Password", "pw");
+  sql::LoopbackHttpServer support("127.0.0.1");
+  support.Enqueue(sql::HttpReply(200, "OK", "companion program"));
+  support.Enqueue(sql::HttpReply(200, "OK", "driver library"));
+  sql::TempDir units;
+  systemctlState.write("state", "LoadState=not-found\nOnStart=activating,active\n");
+
+  Child child(agent, {"-console"},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2",
+               "MVX_SUPPORT_HTTP_PORT=" + std::to_string(support.Port()),
+               "MVX_SYSTEMD_UNIT_DIR=" + units.dir()});
+  ASSERT_TRUE(child.WaitForOutput("[activity] RidOdadez Start\n", 40s)) << child.output();
+  kill(child.pid(), SIGTERM);
+  EXPECT_EQ(child.Wait(20s), 0) << child.output();
+  EXPECT_EQ(dir.read("Mvx_RidOdadez.exe"), "companion program");
+  EXPECT_TRUE(units.exists("RidOdadezMain.service"));
+  EXPECT_NE(child.output().find("[log] 0\n"), std::string::npos) << child.output();
+  const std::string calls = systemctlState.read("state.calls");
+  EXPECT_NE(calls.find("enable RidOdadezMain\nshow"), std::string::npos) << calls;
 }
 
 }  // namespace

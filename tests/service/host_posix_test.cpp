@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "common/host_info.h"
 #include "service/command_line.h"
 #include "service/service_installer.h"
 #include "support/temp_dir.h"
@@ -32,6 +35,32 @@ TEST(CommandLine, SwitchesWithDashOrSlashInAnyCase) {
   }
 }
 
+// Help and version answer at once; anything not understood starts nothing.
+TEST(CommandLine, HelpVersionAndUnknownSwitchesAnswerWithoutStarting) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<int> status;
+    std::string out, err;  // a part of each
+  };
+  const Case cases[] = {
+      {{"-help"}, 0, "-console    run in the foreground", ""},
+      {{"--HELP"}, 0, "usage: MvxRazuRarevi", ""},
+      {{"/?"}, 0, "-version", ""},
+      {{"--version"}, 0, "MvxRazuRarevi " + ReadFileVersion() + "\n", ""},
+      {{"-install", "-x"}, 2, "", "unknown switch -x\nusage:"},
+      {{"-console", "--console"}, 2, "", "unknown switch --console"},
+      {{"-console"}, std::nullopt, "", ""},
+      {{"/install", "/silent"}, std::nullopt, "", ""},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(AnswerCommandLine(ParseCommandLine(c.args), out, err), c.status) << c.args[0];
+    for (const auto& [text, part] : {std::pair{out.str(), c.out}, std::pair{err.str(), c.err}}) {
+      EXPECT_TRUE(part.empty() ? text.empty() : text.find(part) != std::string::npos) << text;
+    }
+  }
+}
+
 TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   TempDir root;
   InstallTarget target{"/opt/mvx/MvxRazuRarevi", root.dir(), false};
@@ -44,6 +73,8 @@ TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   EXPECT_NE(unit.find("User=root\n"), std::string::npos);
   // A start that waits minutes for an unreachable database server is not killed.
   EXPECT_NE(unit.find("TimeoutStartSec=infinity\n"), std::string::npos);
+  // A stop ends on its own within its bounds; systemd's is only the last resort.
+  EXPECT_NE(unit.find("TimeoutStopSec=60\n"), std::string::npos);
   EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
 
   const InstallOutcome removed = UninstallService(target);

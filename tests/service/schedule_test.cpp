@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 namespace mvx {
@@ -29,10 +30,20 @@ class RecordingActions final : public ScheduleActions {
   void RemoveOldBackups(std::string_view today, std::string_view db) override {
     calls.push_back("cleanup " + std::string(today) + "|" + std::string(db));
   }
+  void RunKeyPartMaintenance(std::string_view mode, std::string_view today,
+                             std::string_view db) override {
+    calls.push_back("keypart " + std::string(mode) + "|" + std::string(today) + "|" +
+                    std::string(db));
+    if (db == raisingKeyPart) throw std::runtime_error("Invalid object name 'T0500'.");
+  }
+  void KeyPartRunFailed(std::string_view db, std::string_view reason) override {
+    calls.push_back("keypart failed " + std::string(db) + "|" + std::string(reason));
+  }
   bool StopRequested() const override { return stop; }
 
   std::vector<std::string> calls;
   bool stop = false;
+  std::string raisingKeyPart;
 };
 
 Settings Defaults() {
@@ -156,17 +167,36 @@ TEST(Schedule, EmptyPathsAndSlots) {
   }
 }
 
+// Friday 23:59:59.999, then Saturday 00:00:00.000: each row's rule is met by
+// only one of the two readings.
 TEST(Schedule, MidnightUsesTheDateOfTheFirstReadingAndTheTimeOfTheSecond) {
-  Settings s = Defaults();
-  s.fullType = "3";
-  s.fullTime = "00:00";
-  ManualClock clock(LocalDateTime::Make(2024, 3, 15, 23, 59, 59, 999));
-  clock.SetStepMilliseconds(1);
-  RecordingActions actions;
-  EvaluateSchedule(s, clock, actions);
-  EXPECT_EQ(actions.calls[0], "clearlog 2024-03-15");
-  EXPECT_TRUE(
-      Has(actions.calls, "full 2024-03-15"));  // "00:00" of the next day is not before 00:00
+  struct Case {
+    std::string type;
+    std::string day;
+    std::string time;
+    bool full;
+  };
+  const Case cases[] = {
+      {"2", "금", "00:00", true},   // the first reading's weekday
+      {"2", "토", "00:00", false},  // not the second's
+      {"1", "15", "00:00", true},   // the first reading's day of the month
+      {"1", "16", "00:00", false}, {"3", "", "23:59", false},  // the second reading's time
+      {"3", "", "00:00", true},
+  };
+  for (const Case& c : cases) {
+    Settings s = Defaults();
+    s.fullType = c.type;
+    s.fullDays = {c.day, "", ""};
+    s.fullTime = c.time;
+    SCOPED_TRACE(c.type + " " + c.day + " " + c.time);
+    ManualClock clock(LocalDateTime::Make(2024, 3, 15, 23, 59, 59, 999));
+    clock.SetStepMilliseconds(1);
+    RecordingActions actions;
+    EvaluateSchedule(s, clock, actions);
+    ASSERT_FALSE(actions.calls.empty());
+    EXPECT_EQ(actions.calls[0], "clearlog 2024-03-15");
+    EXPECT_EQ(Has(actions.calls, "full 2024-03-15"), c.full);
+  }
 }
 
 TEST(Schedule, StopEndsTheEvaluationAtTheNextSafePoint) {
@@ -176,6 +206,58 @@ TEST(Schedule, StopEndsTheEvaluationAtTheNextSafePoint) {
   actions.stop = true;
   EvaluateSchedule(s, clock, actions);
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"clearlog 2024-03-15"}));
+}
+
+TEST(Schedule, WeeklyKeyPartRunsBetweenTheBackupsAndTheCleanup) {
+  struct Case {
+    std::string name;
+    LocalDateTime now;
+    std::string raising;
+    std::vector<std::string> calls;  // from the differential backup to the first cleanup
+  };
+  const auto tue = [](int h, int m) { return LocalDateTime::Make(2024, 3, 19, h, m); };
+  const std::string inc = "inc 2024-03-19", cleanup = "cleanup 2024-03-19|QuendrilaxoMain";
+  const Case cases[] = {
+      {"before KeyTime", tue(0, 59), "", {inc, cleanup}},
+      {"from KeyTime, eligible slots in order",
+       tue(1, 0),
+       "",
+       {inc, "keypart 2|2024-03-19|QuendrilaxoMain", "keypart 2|2024-03-19|ZoltmarkenShop",
+        cleanup}},
+      {"another weekday",
+       LocalDateTime::Make(2024, 3, 20, 12, 0),
+       "",
+       {"inc 2024-03-20", "cleanup 2024-03-20|QuendrilaxoMain"}},
+      {"a raising run ends the weekly runs only",
+       tue(23, 0),
+       "QuendrilaxoMain",
+       {inc, "keypart 2|2024-03-19|QuendrilaxoMain",
+        "keypart failed QuendrilaxoMain|Invalid object name 'T0500'.", cleanup}},
+  };
+  for (const Case& c : cases) {
+    Settings s = Defaults();
+    s.databases = {"QuendrilaxoMain", "TremoLandix", "ZoltmarkenShop", "", "", ""};
+    s.keyPartEligible = {true, false, true, false, false, false};
+    s.keyWeek = "화";
+    s.keyTime = "01:00";
+    s.incTime = "";  // the differential backup marks where the weekly runs begin
+    ManualClock clock(c.now);
+    RecordingActions actions;
+    actions.raisingKeyPart = c.raising;
+    EvaluateSchedule(s, clock, actions);
+    const auto from =
+        std::find_if(actions.calls.begin(), actions.calls.end(),
+                     [](const std::string& call) { return call.rfind("inc", 0) == 0; });
+    const auto to = std::find_if(from, actions.calls.end(), [](const std::string& call) {
+      return call.rfind("cleanup", 0) == 0;
+    });
+    std::vector<std::string> window(from, to == actions.calls.end() ? to : to + 1);
+    EXPECT_EQ(window, c.calls) << c.name;
+    EXPECT_EQ(std::count_if(actions.calls.begin(), actions.calls.end(),
+                            [](const std::string& call) { return call.rfind("cleanup", 0) == 0; }),
+              6)
+        << c.name;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "common/profile_file.h"
 #include "common/scramble.h"
 #include "service/tf_mvx_backup_main.h"
+#include "support/fake_service_control.h"
 #include "support/sql/scripted_sql_server.h"
 #include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
@@ -76,9 +77,9 @@ class ServiceModuleTest : public ::testing::Test {
 
   // The answers of an application database that holds the service tables.
   void ServeExistingDatabase(bool brivellon = false) {
-    server.addRule(kTransportMode, Rows({{"C005"}}, {{std::nullopt}}));
+    server.addRule(kTransportMode, Rows({sql::VarChar("C005")}, {{std::nullopt}}));
     server.addRule(kBrivellon, Count(brivellon ? 1 : 0));
-    server.addRule(kInstallation, Rows({{"C001"}}, {{"INST-7"}}));
+    server.addRule(kInstallation, Rows({sql::VarChar("C001")}, {{"INST-7"}}));
     server.addRule("from sysobjects", Count(1));
     server.addRule("^select count\\(\\*\\) from T0246$", Count(1));
   }
@@ -92,6 +93,7 @@ class ServiceModuleTest : public ::testing::Test {
     options.endpoints.primaryHost = "127.0.0.1";
     options.endpoints.secondaryHost = "127.0.0.1";
     options.pinger = &pinger;
+    options.serviceControl = &companion;  // the machine's service manager is never touched
     return options;
   }
 
@@ -101,6 +103,7 @@ class ServiceModuleTest : public ::testing::Test {
   sql::TempDir exe;
   sql::TempDir backups;
   SilentPinger pinger;
+  sql::FakeServiceControl companion;
   RecordingEventLog eventLog;
   ManualClock clock{LocalDateTime::Make(2024, 3, 15, 18, 0)};
 };
@@ -201,6 +204,7 @@ TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
   server.refuseLogins(true);
   ServeExistingDatabase();
   Put("RazuRarevi", "FullType", "3");  // a full backup is due at once
+  companion.state = kServiceStopped;
   TfMvxBackupMain module(clock, eventLog, Options());
   ASSERT_TRUE(module.ServiceStart());  // the service still runs
   EXPECT_FALSE(module.StartupPrepared());
@@ -210,6 +214,7 @@ TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
   module.Timer1Timer();  // still down: the tick only tries again
   EXPECT_FALSE(module.StartupPrepared());
   EXPECT_TRUE(module.timer1().Armed());
+  EXPECT_TRUE(companion.calls.empty());
 
   server.refuseLogins(false);
   server.clearRecords();
@@ -220,7 +225,9 @@ TEST_F(ServiceModuleTest, ServerDownAtStartThenPreparedByATick) {
   ASSERT_GE(batches.size(), 4u);
   EXPECT_EQ(batches[0], "select C005 from T0246");
   EXPECT_EQ(batches[1], "select count(*) from master.dbo.sysdatabases where name = 'Brivellon' ");
-  // Same tick: the schedule ran and took the due backup.
+  // Same tick: the companion check ran, then the schedule took the due backup.
+  EXPECT_EQ(companion.calls,
+            (std::vector<std::string>{"query RidOdadezMain", "start RidOdadezMain"}));
   EXPECT_TRUE(std::any_of(batches.begin(), batches.end(), [](const std::string& b) {
     return b.rfind("BACKUP DATABASE [TremoLandix]", 0) == 0;
   }));
@@ -295,38 +302,113 @@ TEST_F(ServiceModuleTest, ScheduleFailureEndsTheTickSilently) {
   EXPECT_TRUE(eventLog.entries.empty());
 }
 
+// A stop waits for a running statement up to its grace, then cancels it; a
+// second request cancels at once. A cancelled BACKUP fails as a refused one.
 TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
-  ServeExistingDatabase();
-  Put("RazuRarevi", "TimerInt", "500");
-  Put("RazuRarevi", "FullType", "3");
-  Put("DBServer", "BackupDB2", "Second");
-  sql::SqlReply slowBackup;
-  slowBackup.infos = {{3211, "10 percent processed.", 0}};
-  slowBackup.delay = 300ms;
-  server.addRule("^BACKUP DATABASE", slowBackup);
-  server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
-  ServiceOptions options = Options();
-  options.firstTickDelay = 10ms;
-  std::atomic<int> pending{0};
-  options.stopPending = [&] { ++pending; };
-  TfMvxBackupMain module(clock, eventLog, options);
-  module.ServiceStart();
-  ASSERT_TRUE(server.waitForBatches(12, 5000ms));  // the first tick has begun
-  for (int i = 0; i < 5000 && !module.timer1().TickRunning(); ++i) std::this_thread::sleep_for(1ms);
-  ASSERT_TRUE(module.timer1().TickRunning());
-  module.ServiceStop();
-  EXPECT_FALSE(module.timer1().TickRunning());
-  EXPECT_EQ(module.dMFunc(), nullptr);
-  const std::vector<std::string> batches = Batches();
-  EXPECT_EQ(batches.back(), kStop);
-  // The stop came during the first database: the second was never started.
-  EXPECT_EQ(
-      std::count_if(batches.begin(), batches.end(),
-                    [](const std::string& b) { return b.find("[Second]") != std::string::npos; }),
-      0);
-  const std::size_t count = server.batchTexts().size();
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(server.batchTexts().size(), count);  // no tick after the stop
+  struct Case {
+    const char* name;
+    std::chrono::milliseconds backup, grace;
+    bool cancelNow;
+    const char* outcome;
+  };
+  const Case cases[] = {
+      {"short statement", 300ms, 30s, false, "'Full Backup 완료'"},
+      {"grace over", 60s, 300ms, false, "'Full Backup Fail!!!'"},
+      {"second request", 60s, 30s, true, "'Full Backup Fail!!!'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRules();
+    server.clearRecords();
+    ServeExistingDatabase();
+    Put("RazuRarevi", "TimerInt", "500");
+    Put("RazuRarevi", "FullType", "3");
+    Put("DBServer", "BackupDB2", "Second");
+    sql::SqlReply slowBackup;
+    slowBackup.infos = {{3211, "10 percent processed.", 0}};
+    slowBackup.delay = c.backup;
+    server.addRule("^BACKUP DATABASE", slowBackup);
+    server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
+    ServiceOptions options = Options();
+    options.firstTickDelay = 10ms;
+    options.statementGrace = c.grace;
+    std::atomic<int> pending{0};
+    options.stopPending = [&] { ++pending; };
+    TfMvxBackupMain module(clock, eventLog, options);
+    module.ServiceStart();
+    ASSERT_TRUE(server.waitForBatches(12, 5000ms));  // the first tick has begun
+    for (int i = 0; i < 5000 && !module.timer1().TickRunning(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(module.timer1().TickRunning());
+    std::thread second;
+    if (c.cancelNow) second = std::thread([&] { module.CancelNow(); });
+    EXPECT_TRUE(module.ServiceStop());
+    if (second.joinable()) second.join();
+    EXPECT_FALSE(module.timer1().TickRunning());
+    EXPECT_EQ(module.dMFunc(), nullptr);
+    const std::vector<std::string> batches = Batches();
+    EXPECT_EQ(batches.back(), kStop);
+    EXPECT_EQ(server.attentions(), c.backup > c.grace || c.cancelNow ? 1 : 0);
+    EXPECT_NE(std::find_if(batches.begin(), batches.end(),
+                           [&](const std::string& b) {
+                             return b.find(c.outcome) != std::string::npos &&
+                                    b.find("TremoLandix") != std::string::npos;
+                           }),
+              batches.end());
+    // The stop came during the first database: the second was never started.
+    EXPECT_EQ(
+        std::count_if(batches.begin(), batches.end(),
+                      [](const std::string& b) { return b.find("[Second]") != std::string::npos; }),
+        0);
+    const std::size_t count = server.batchTexts().size();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(server.batchTexts().size(), count);  // no tick after the stop
+  }
+}
+
+// A raising key-part run ends only the key-part work of the tick: on Friday 18:00 the request of
+// slot 1 (tick step 3.2) or its weekly run (after the backups) fails, the full backups are taken
+// all the same, and slot 2 gets no run.
+TEST_F(ServiceModuleTest, RaisingKeyPartRunEndsOnlyTheKeyPartWork) {
+  struct Case {
+    std::string name, c001, keyWeek;
+  };
+  for (const Case& c : {Case{"request", "3", "월"}, Case{"weekly", "1", "금"}}) {
+    SCOPED_TRACE(c.name);
+    Put("DBServer", "BackupDB1", "QuendrilaxoMain");
+    Put("DBServer", "BackupDB2", "ZoltmarkenShop");
+    Put("RazuRarevi", "FullType", "3");
+    Put("RazuRarevi", "KeyWeek", c.keyWeek);
+    Put("RazuRarevi", "KeyTime", "17:00");
+    server.clearRules();
+    ServeExistingDatabase();
+    server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus(c.c001, "", "", "1000000",
+                                                               "1"
+                                                               "00000000"));
+    server.addRule("^select C004 from", Rows({sql::VarChar("C004")}, {}));
+    server.addRule("^Exec PM_KeyInit",
+                   Error(2812, "Could not find stored procedure 'PM_KeyInit'."));
+    TfMvxBackupMain module(clock, eventLog, Options());
+    module.ServiceStart();
+    server.clearRecords();
+    module.Timer1Timer();
+    const std::vector<std::string> batches = Batches();
+    auto count = [&](const std::string& part) {
+      return std::count_if(batches.begin(), batches.end(),
+                           [&](const std::string& b) { return b.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(count("BACKUP DATABASE"), 2);
+    EXPECT_EQ(count("Exec PM_KeyInit"), 1);
+    EXPECT_EQ(count("KeyPart 정리 시작(ZoltmarkenShop)"), 0);
+    EXPECT_EQ(count("C001 = '1'") + count("C001 = '0'"), 0);  // C001 stays "2"
+    const ProfileFile log(exe.file("RazuRarevi.Log"));
+    const std::vector<std::string> keys = log.SectionKeys("RazuRarevi Log");
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(FromAnsi(log.ReadString("RazuRarevi Log", keys.back())),
+              "KeyPart check failed: QuendrilaxoMain: Could not find stored procedure "
+              "'PM_KeyInit'.");
+  }
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace mvx {
 namespace {
@@ -22,27 +24,47 @@ bool Eventually(F condition, std::chrono::milliseconds limit = 5000ms) {
   return condition();
 }
 
-TEST(Timer, TicksNeverOverlapAndRearmFromTheEndOfATick) {
-  std::atomic<int> running{0}, maxRunning{0}, ticks{0};
+// The tick sleeps longer than the interval it re-arms with: a timer that
+// counted from the previous due time would start the next tick at once.
+TEST(Timer, ATickRunsDisarmedAndItsRearmCountsFromItsEnd) {
+  using SteadyTime = std::chrono::steady_clock::time_point;
+  std::mutex mutex;
+  std::vector<SteadyTime> starts, ends;
+  std::atomic<bool> armedDuringATick{false};
   Timer1* self = nullptr;
   Timer1 timer([&] {
-    const int now = ++running;
-    maxRunning = std::max(maxRunning.load(), now);
-    std::this_thread::sleep_for(5ms);
-    ++ticks;
-    --running;
-    self->Arm(1ms);  // re-armed at the end, like the service tick
+    {
+      std::lock_guard lock(mutex);
+      starts.push_back(std::chrono::steady_clock::now());
+    }
+    if (self->Armed()) armedDuringATick = true;
+    std::this_thread::sleep_for(20ms);
+    {
+      std::lock_guard lock(mutex);
+      ends.push_back(std::chrono::steady_clock::now());
+    }
+    self->Arm(10ms);  // re-armed at the end, like the service tick
   });
   self = &timer;
+  auto ticks = [&] {
+    std::lock_guard lock(mutex);
+    return ends.size();
+  };
   timer.Open();
   timer.Arm(1ms);
-  ASSERT_TRUE(Eventually([&] { return ticks >= 5; }));
+  ASSERT_TRUE(Eventually([&] { return ticks() >= 3; }));
   timer.Close();
   timer.WaitIdle(10ms);
-  EXPECT_EQ(maxRunning, 1);
-  const int after = ticks;
+  {
+    std::lock_guard lock(mutex);
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+      EXPECT_GE(starts[i] - ends[i - 1], 10ms) << "tick " << i;
+    }
+  }
+  EXPECT_FALSE(armedDuringATick);
+  const std::size_t after = ticks();
   std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(ticks, after);  // closed: a tick ending after the stop cannot re-arm it
+  EXPECT_EQ(ticks(), after);  // closed: a tick ending after the stop cannot re-arm it
 }
 
 TEST(Timer, SurvivesAnExceptionAndCanBeArmedAgain) {

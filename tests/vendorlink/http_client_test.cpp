@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/http/loopback_http_server.h"
 #include "vendorlink/http_error.h"
@@ -170,16 +173,28 @@ TEST(HttpClient, FailureCarriesStatusLineAndBody) {
   }
 }
 
+// A stall fails at the read timeout, or sooner on a stop request.
 TEST(HttpClient, StallLongerThanTheRealReadTimeoutFails) {
-  LoopbackHttpServer server("127.0.0.2");
-  server.Enqueue(Delayed(HttpReply(200, "OK", "late"), 3600));
-  HttpClient client;  // the product's 3000 ms waits
-  try {
-    client.HttpGetText(server.Url("/slow"));
-    FAIL() << "no error";
-  } catch (const HttpError& e) {
-    EXPECT_EQ(e.status(), 0);
-    EXPECT_STREQ(e.what(), "Read timed out");
+  for (const bool stopping : {false, true}) {
+    LoopbackHttpServer server("127.0.0.2");
+    server.Enqueue(Delayed(HttpReply(200, "OK", "late"), 3600));
+    std::atomic<bool> stop{false};
+    HttpClientOptions options;  // the product's 3000 ms waits
+    options.stop = &stop;
+    HttpClient client(options);
+    std::thread stopper([&] {
+      if (!stopping) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      stop = true;
+    });
+    try {
+      client.HttpGetText(server.Url("/slow"));
+      ADD_FAILURE() << "no error";
+    } catch (const HttpError& e) {
+      EXPECT_EQ(e.status(), 0);
+      EXPECT_STREQ(e.what(), stopping ? "Stopped" : "Read timed out");
+    }
+    stopper.join();
   }
 }
 

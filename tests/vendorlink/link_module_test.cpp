@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include "support/http/line_server.h"
 #include "support/http/loopback_http_server.h"
 #include "vendorlink/link_fixture.h"
@@ -166,23 +171,75 @@ TEST_F(LinkModule, NoHostAnswersAPing) {
   EXPECT_EQ(link->CurrentHostAddress(), "");
 }
 
-// The link check takes the address the ping found; a report's ping takes the
-// address that the host name resolves to.
-TEST_F(LinkModule, HostAddressFromThePingOrFromNameResolution) {
-  for (const bool primaryAnswers : {true, false}) {
-    SCOPED_TRACE(primaryAnswers ? "primary answers" : "only the secondary answers");
-    auto endpoints = Endpoints(1, 1);
-    (primaryAnswers ? endpoints.primaryHost : endpoints.secondaryHost) = "localhost";
-    pinger_.SetAnswering({"localhost"});
-    pinger_.reportedAddress["localhost"] = "127.0.0.9";
+// A host name is looked up once per operation, for its ping and its
+// connection alike; an address never is.
+TEST_F(LinkModule, HostNamesAreLookedUpOncePerOperation) {
+  struct Case {
+    const char* primary;
+    const char* mode;
+    int lookups;
+  };
+  for (const Case& c : {Case{"support.test", "3", 1}, Case{"support.test", "1", 1},
+                        Case{kPrimary, "3", 0}, Case{"unknown.test", "3", 1}}) {
+    SCOPED_TRACE(std::string(c.primary) + " mode " + c.mode);
+    LoopbackHttpServer http(kPrimary);
+    LineServer lines(kPrimary);
+    auto endpoints = Endpoints(http.Port(), lines.Port());
+    endpoints.primaryHost = c.primary;
     auto link = MakeLink(endpoints);
-    link->SetTransportMode("1");
+    auto lookups = std::make_shared<std::atomic<int>>(0);
+    link->SetNameLookup([lookups](const std::string& name) {
+      ++*lookups;
+      return name == "support.test" ? std::string(kPrimary) : std::string();
+    });
+    pinger_.SetAnswering({kPrimary});
+    pinger_.pinged.clear();
+    link->SetTransportMode(c.mode);
+    link->SendReport("2", "INST01", "ERPDB", "012", "PC-01");
+    EXPECT_EQ(lookups->load(), c.lookups);
+    if (std::string(c.primary) == "unknown.test") {
+      // A name that does not resolve is a silent host: only the secondary is pinged.
+      EXPECT_EQ(pinger_.pinged, std::vector<std::string>{kSecondary});
+    } else if (std::string(c.mode) == "1") {
+      EXPECT_TRUE(lines.WaitForReceived(1, 2000));
+    } else {
+      ASSERT_EQ(http.Requests().size(), 1u);
+      EXPECT_NE(http.Requests()[0].find(std::string("Host: ") + c.primary + "\r\n"),
+                std::string::npos);
+    }
+  }
+}
 
-    EXPECT_EQ(link->SelectSupportHost(), "127.0.0.9");
-    EXPECT_FALSE(link->CheckLink());
-    EXPECT_EQ(link->CurrentHostAddress(), "127.0.0.9");
-    EXPECT_TRUE(link->PingSupportHost());
-    EXPECT_EQ(link->CurrentHostAddress(), "127.0.0.1");
+// A lookup that hangs ends at the link's bound, and at once on a stop; its
+// late answer is dropped.
+TEST_F(LinkModule, HangingLookupEndsAtTheBoundOrOnAStop) {
+  std::atomic<bool> stop{false};
+  auto endpoints = Endpoints(1, 1);
+  endpoints.primaryHost = "slow.test";
+  endpoints.secondaryHost = "slow2.test";
+  for (const int boundMs : {200, 600'000}) {
+    SCOPED_TRACE(boundMs);
+    endpoints.resolveTimeoutMs = boundMs;
+    TdMFunc link(clock_, log_, endpoints, pinger_, &stop);
+    link.SetNameLookup([](const std::string&) {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      return std::string(kPrimary);
+    });
+    pinger_.SetAnswering({kPrimary});
+    pinger_.pinged.clear();
+    std::thread stopper;
+    if (boundMs > 1000) {
+      stopper = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = true;
+      });
+    }
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.PingSupportHost());
+    if (stopper.joinable()) stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(30));
+    EXPECT_TRUE(pinger_.pinged.empty());
+    EXPECT_EQ(link.CurrentHostAddress(), "");
   }
 }
 

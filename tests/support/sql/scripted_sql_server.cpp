@@ -302,6 +302,7 @@ class Session {
     const std::size_t asked = request.packetSize == 0 ? kDefaultPacketSize : request.packetSize;
     const std::size_t negotiated = std::clamp<std::size_t>(asked, 512, 32767);
     out_.envChange(tds::env::kDatabase, database_, "master");
+    announceDatabase(2);
     out_.envChangeBinary(tds::env::kCollation, tds::kServerCollation, {});
     out_.envChange(tds::env::kLanguage, "us_english", "");
     out_.loginAck();
@@ -319,8 +320,14 @@ class Session {
     throw SessionEnded{};
   }
 
+  // The info a real server sends with every change of the current database.
+  void announceDatabase(int state) {
+    out_.message(false, {5701, "Changed database context to '" + database_ + "'.", 0, state});
+  }
+
   void answerBatch(const std::string& text) {
     if (auto reply = server_.recordBatch(text, database_)) {
+      if (reply->procedure) return answerProcedure(*reply);
       answer(*reply);
     } else if (auto name = parseUse(text)) {
       answerUse(*name);
@@ -334,6 +341,7 @@ class Session {
     if (const auto database = server_.findDatabase(name)) {
       out_.envChange(tds::env::kDatabase, *database, database_);
       database_ = *database;
+      announceDatabase(1);
       out_.done(0, 0, 0);
     } else {
       out_.message(true, {911,
@@ -384,6 +392,33 @@ class Session {
       out_.done(status, 0,
                 static_cast<std::uint64_t>(std::max<long long>(0, reply.rowCount.value_or(0))));
     }
+    send(true);
+  }
+
+  // A stored procedure called by the batch: its own statements end with DONEINPROC, the call
+  // with RETURNSTATUS and DONEPROC.
+  void answerProcedure(const SqlReply& reply) {
+    constexpr std::uint16_t kSelect = 0xC1;
+    constexpr std::uint16_t kExecute = 0xE0;
+    for (const SqlMessage& info : reply.infos) out_.message(false, info);
+    for (const auto& result : reply.results) {
+      out_.resultSet(result);
+      out_.doneInProc(tds::done::kCount | tds::done::kMore, kSelect, result.rows.size());
+    }
+    if (reply.rowCount) {
+      out_.doneInProc(tds::done::kCount | tds::done::kMore, 0,
+                      static_cast<std::uint64_t>(std::max<long long>(0, *reply.rowCount)));
+    }
+    std::uint16_t status = 0;
+    if (reply.error) {
+      SqlMessage error = *reply.error;
+      if (error.severity == 0) error.severity = 16;
+      out_.message(true, error);
+      out_.doneInProc(tds::done::kError | tds::done::kMore, 0, 0);
+      status = tds::done::kError;
+    }
+    out_.returnStatus(reply.returnStatus);
+    out_.doneProc(status, kExecute, 0);
     send(true);
   }
 

@@ -16,12 +16,14 @@
 
 namespace mvx::testing {
 
+// Text travels as NVARCHAR; VarChar as VARCHAR(8000) in the server's Korean collation, so its
+// bytes are CP949 on the wire and the driver converts them.
 struct SqlColumn {
   std::string name{};
-  enum class Type { Int, BigInt, Text } type = Type::Text;
+  enum class Type { Int, BigInt, Text, VarChar } type = Type::Text;
 };
 
-// std::nullopt is NULL; Int/BigInt cells are decimal text; Text cells are UTF-8.
+// std::nullopt is NULL; Int/BigInt cells are decimal text; Text and VarChar cells are UTF-8.
 using SqlCell = std::optional<std::string>;
 
 struct SqlResultSet {
@@ -46,8 +48,10 @@ struct SqlMessage {
 //      is no result set, a plain DONE is sent between the infos and the error, the way a BACKUP
 //      reports, so the client meets the error only while draining results. An error severity of
 //      0 means 16.
-// A batch that gets nothing else gets one plain DONE. An ATTENTION from the client during the
-// delay, between infos, or while the client stops reading, ends the reply with DONE(ATTN).
+// A batch that gets nothing else gets one plain DONE. Like a real server, the login and every
+// `use` send the info 5701 "Changed database context to '<db>'.". An ATTENTION from the client
+// during the delay, between infos, or while the client stops reading, ends the reply with
+// DONE(ATTN).
 struct SqlReply {
   std::vector<SqlMessage> infos{};
   std::vector<SqlResultSet> results{};
@@ -56,6 +60,11 @@ struct SqlReply {
   bool dropConnection = false;
   std::chrono::milliseconds delay{0};
   std::chrono::milliseconds infoInterval{0};
+  // Answered as a stored procedure called by the batch ("Exec PM_..."): each result set and the
+  // row count or error end with DONEINPROC, then RETURNSTATUS and a final DONEPROC follow.
+  // Delays, info intervals and drops do not apply.
+  bool procedure = false;
+  int returnStatus = 0;
 };
 
 struct SqlLogin {
@@ -83,7 +92,7 @@ class ScriptedSqlServer {
   // longer matches. Rules come before the built-in `use <db>` handling. Throws
   // std::invalid_argument for a reply the wire cannot carry (a row of the wrong width, an Int
   // cell that is not a 32-bit decimal, a BigInt cell that is not a 64-bit decimal) and
-  // std::regex_error for a bad pattern.
+  // std::regex_error for a bad pattern. A VarChar cell must be CP949 text of at most 8000 bytes.
   void addRule(const std::string& pattern, SqlReply reply, int times = -1);
   void clearRules();
 

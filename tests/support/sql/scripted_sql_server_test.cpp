@@ -186,7 +186,8 @@ TEST(ScriptedSqlServerTest, LoginIsRecordedAndTypedRowsComeBackThroughTheDriver)
                       {"-2147483648", std::nullopt, "한국어 이름"},
                       {std::nullopt, "-1", std::nullopt},
                       {"0", "0", ""}}};
-  SqlResultSet second{{{"Note", SqlColumn::Type::Text}}, {{longText}, {std::nullopt}}};
+  SqlResultSet second{{{"Note", SqlColumn::Type::Text}, {"Memo", SqlColumn::Type::VarChar}},
+                      {{longText, "키파트 정리"}, {std::nullopt, std::nullopt}}};
   server.addRule("^select \\* from t$", {.results = {first, second}});
 
   Client client(server.port(), u"Sales", u"backup_user", u"S3cret!pw");
@@ -204,7 +205,8 @@ TEST(ScriptedSqlServerTest, LoginIsRecordedAndTypedRowsComeBackThroughTheDriver)
                                              {std::nullopt, u"-1", std::nullopt},
                                              {u"0", u"0", u""}}));
   EXPECT_EQ(steps[1].rc, SQL_SUCCESS);
-  EXPECT_EQ(steps[1].rows, (std::vector<Row>{{std::u16string(4500, u'가')}, {std::nullopt}}));
+  EXPECT_EQ(steps[1].rows, (std::vector<Row>{{std::u16string(4500, u'가'), u"키파트 정리"},
+                                             {std::nullopt, std::nullopt}}));
   EXPECT_EQ(steps[2].rc, SQL_NO_DATA);
 
   client.run(u"INSERT INTO 기록 VALUES (N'백업 완료')");
@@ -243,6 +245,11 @@ TEST(ScriptedSqlServerTest, DrainShowsEachPartOfTheReplyAtTheRightStep) {
        {.results = {one}, .rowCount = 3},
        {"SUCCESS count=-1", "SUCCESS count=3", "NO_DATA"}},
       {"count alone", {.rowCount = 3}, {"SUCCESS count=3", "NO_DATA"}},
+      {"procedure rows", {.results = {one}, .procedure = true}, {"SUCCESS count=-1", "NO_DATA"}},
+      {"procedure error",
+       {.error = backupFailed, .procedure = true, .returnStatus = -6},
+       {"ERROR 3013", "NO_DATA"},
+       u"BACKUP DATABASE 비정상 종료."},
       {"nothing, late", {.delay = 200ms}, {"NO_DATA"}},
       {"infos spaced out",
        {.infos = {progress(50), progress(100)}, .infoInterval = 200ms},
@@ -281,11 +288,11 @@ TEST(ScriptedSqlServerTest, RulesAnswerInOrderAheadOfUseWhichSwitchesTheDatabase
   ASSERT_TRUE(client.connected());
   const std::vector<std::tuple<std::u16string, std::string, std::string>> cases{
       {u"UPDATE t SET a = 1", "SUCCESS count=1", "Sales"},
-      {u"use Archive", "NO_DATA", "Sales"},
+      {u"use Archive", "INFO 5701 count=-1", "Sales"},
       {u"update t SET a = 1", "SUCCESS count=2", "Archive"},
       {u"USE Missing", "ERROR 911", "Archive"},
       {u"use trap", "ERROR 50001", "Archive"},
-      {u" use [인사]; ", "NO_DATA", "Archive"},
+      {u" use [인사]; ", "INFO 5701 count=-1", "Archive"},
       {u"UPDATE t SET a = 1", "SUCCESS count=2", "인사"}};
   for (const auto& [sql, first, database] : cases) {
     EXPECT_EQ(client.run(sql)[0].summary(), first);

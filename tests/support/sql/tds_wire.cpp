@@ -1,5 +1,7 @@
 #include "support/sql/tds_wire.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -13,12 +15,17 @@ constexpr std::uint8_t kTokenColMetadata = 0x81;
 constexpr std::uint8_t kTokenError = 0xAA;
 constexpr std::uint8_t kTokenInfo = 0xAB;
 constexpr std::uint8_t kTokenLoginAck = 0xAD;
+constexpr std::uint8_t kTokenReturnStatus = 0x79;
 constexpr std::uint8_t kTokenRow = 0xD1;
 constexpr std::uint8_t kTokenEnvChange = 0xE3;
 constexpr std::uint8_t kTokenDone = 0xFD;
+constexpr std::uint8_t kTokenDoneProc = 0xFE;
+constexpr std::uint8_t kTokenDoneInProc = 0xFF;
 
 constexpr std::uint8_t kTypeIntN = 0x26;
 constexpr std::uint8_t kTypeNVarChar = 0xE7;
+constexpr std::uint8_t kTypeBigVarChar = 0xA7;
+constexpr std::size_t kVarCharMaxBytes = 8000;
 constexpr std::uint16_t kNVarCharMaxBytes = 8000;
 constexpr std::uint16_t kNVarCharMaxMarker = 0xFFFF;
 constexpr std::uint64_t kPlpNull = ~std::uint64_t{0};
@@ -346,6 +353,44 @@ void TokenWriter::done(std::uint16_t status, std::uint16_t command, std::uint64_
   u64(rowCount);
 }
 
+void TokenWriter::doneToken(std::uint8_t token, std::uint16_t status, std::uint16_t command,
+                            std::uint64_t rowCount) {
+  u8(token);
+  u16(status);
+  u16(command);
+  u64(rowCount);
+}
+
+void TokenWriter::doneInProc(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount) {
+  doneToken(kTokenDoneInProc, status, command, rowCount);
+}
+
+void TokenWriter::doneProc(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount) {
+  doneToken(kTokenDoneProc, status, command, rowCount);
+}
+
+void TokenWriter::returnStatus(std::int32_t value) {
+  u8(kTokenReturnStatus);
+  u32(static_cast<std::uint32_t>(value));
+}
+
+std::string utf8ToCp949(std::string_view text) {
+  const iconv_t cd = iconv_open("CP949", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::invalid_argument("no CP949 converter");
+  std::string out(text.size() * 2 + 1, '\0');
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  char* at = out.data();
+  std::size_t outLeft = out.size();
+  const std::size_t rc = iconv(cd, &in, &inLeft, &at, &outLeft);
+  iconv_close(cd);
+  if (rc == static_cast<std::size_t>(-1) || inLeft != 0) {
+    throw std::invalid_argument("VarChar cell not representable in CP949");
+  }
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
 void validate(const SqlResultSet& result) {
   if (result.columns.empty()) throw std::invalid_argument("result set without columns");
   if (result.columns.size() > 4096) throw std::invalid_argument("too many columns");
@@ -363,6 +408,9 @@ void validate(const SqlResultSet& result) {
       }
       if (type == SqlColumn::Type::BigInt && !parseDecimal(*row[c], i64)) {
         throw std::invalid_argument("BigInt cell is not a 64-bit decimal: " + *row[c]);
+      }
+      if (type == SqlColumn::Type::VarChar && utf8ToCp949(*row[c]).size() > kVarCharMaxBytes) {
+        throw std::invalid_argument("VarChar cell longer than 8000 bytes");
       }
     }
   }
@@ -389,6 +437,11 @@ void TokenWriter::resultSet(const SqlResultSet& result) {
         longText[c] = isLongText(result, c);
         u8(kTypeNVarChar);
         u16(longText[c] ? kNVarCharMaxMarker : kNVarCharMaxBytes);
+        bytes_.insert(bytes_.end(), kServerCollation.begin(), kServerCollation.end());
+        break;
+      case SqlColumn::Type::VarChar:
+        u8(kTypeBigVarChar);
+        u16(static_cast<std::uint16_t>(kVarCharMaxBytes));
         bytes_.insert(bytes_.end(), kServerCollation.begin(), kServerCollation.end());
         break;
     }
@@ -433,6 +486,12 @@ void TokenWriter::resultSet(const SqlResultSet& result) {
             utf16(wide);
             u32(0);
           }
+          break;
+        }
+        case SqlColumn::Type::VarChar: {
+          const std::string bytes = cell ? utf8ToCp949(*cell) : std::string();
+          u16(cell ? static_cast<std::uint16_t>(bytes.size()) : 0xFFFF);
+          bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
           break;
         }
       }

@@ -56,8 +56,7 @@ inline constexpr std::uint8_t kRollbackTransaction = 10;
 
 inline constexpr std::uint32_t kTdsVersion74 = 0x74000004;
 
-// Korean_Wansung_CI_AS, as at a customer's server. Only NVARCHAR travels, so the code page it
-// implies never touches data.
+// Korean_Wansung_CI_AS, as at a customer's server: VARCHAR data travels in its code page, CP949.
 inline constexpr std::array<std::uint8_t, 5> kServerCollation{0x12, 0x04, 0xD0, 0x00, 0x00};
 
 // Invalid input becomes U+FFFD rather than an exception: text is data here, not structure.
@@ -92,6 +91,11 @@ class TokenWriter {
   void message(bool isError, const SqlMessage& message);
   void loginAck();
   void done(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount);
+  // What a stored procedure sends: DONEINPROC after each statement of its own, then its
+  // RETURNSTATUS and the DONEPROC that ends the call.
+  void doneInProc(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount);
+  void returnStatus(std::int32_t value);
+  void doneProc(std::uint16_t status, std::uint16_t command, std::uint64_t rowCount);
   // Columns are laid out from the rows that follow (a long text column becomes NVARCHAR(MAX)).
   void resultSet(const SqlResultSet& result);
 
@@ -104,9 +108,16 @@ class TokenWriter {
   void u64(std::uint64_t v);
   void utf16(std::u16string_view text);
   void bVarchar(std::string_view text);  // 1-byte character count, cut to 255
+  // DONE, DONEINPROC and DONEPROC share one layout.
+  void doneToken(std::uint8_t token, std::uint16_t status, std::uint16_t command,
+                 std::uint64_t rowCount);
 
   Bytes bytes_;
 };
+
+// The CP949 bytes of UTF-8 text, as a VARCHAR in the Korean collation holds them; throws
+// std::invalid_argument for text that CP949 cannot hold.
+std::string utf8ToCp949(std::string_view text);
 
 // Throws std::invalid_argument for a result set the wire cannot carry.
 void validate(const SqlResultSet& result);

@@ -1,0 +1,128 @@
+// How long the agent takes to end after SIGTERM, as a whole process against
+// the scripted SQL server: idle, during a tick of short statements, during a
+// long statement (one request: the 30 s grace, then the cancel) and after a
+// second request. Each case runs once; the time is from the (last) SIGTERM to
+// the exit, and a case whose exit code is not 0 is an error.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "common/ansi_codec.h"
+#include "common/profile_file.h"
+#include "common/scramble.h"
+#include "support/child_process.h"
+#include "support/sql/scripted_sql_server.h"
+#include "support/sql/sql_replies.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace sql = mvx::testing;
+using namespace std::chrono_literals;
+
+enum class When { kIdle, kShortStatements, kLongStatement, kSecondRequest };
+
+struct StopRig {
+  explicit StopRig(When when) {
+    agent = dir.file("MvxRazuRarevi");
+    std::filesystem::copy_file(MVX_AGENT_BINARY, agent);
+    server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+    server.addRule("count\\(", sql::Count(0));
+    server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+    sql::SqlReply backup;
+    backup.delay = when == When::kShortStatements ? 300ms : 600s;
+    server.addRule("^BACKUP DATABASE", backup);
+    Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+    Put("DBServer", "ID", "quendr");
+    Put("DBServer", "Password", "pw");
+    Put("DBServer", "DBPath", "/");
+    for (int slot = 2; slot <= 6; ++slot) {
+      Put("DBServer", "BackupDB" + std::to_string(slot), "Db" + std::to_string(slot));
+    }
+    Put("RazuRarevi", "BKPath", dir.dir());
+    Put("RazuRarevi", "FullType", when == When::kIdle ? "0" : "3");
+    Put("RazuRarevi", "FullTime", "00:00");
+  }
+  void Put(const std::string& section, const std::string& key, const std::string& value) {
+    mvx::ProfileFile(dir.file("RazuRarevi.ini"))
+        .WriteString(section, mvx::ScrambleValue(key), mvx::ScrambleValue(mvx::ToAnsi(value)));
+  }
+  bool BackupRunning() {
+    for (int i = 0; i < 300; ++i) {
+      const std::vector<std::string> texts = server.batchTexts();
+      if (std::any_of(texts.begin(), texts.end(),
+                      [](const std::string& b) { return b.rfind("BACKUP DATABASE", 0) == 0; })) {
+        return true;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+
+  sql::TempDir dir;
+  sql::ScriptedSqlServer server;
+  std::string agent;
+};
+
+void BM_StopAfterSigterm(benchmark::State& state, When when) {
+  for (auto _ : state) {
+    StopRig rig(when);
+    // The companion runs as far as the scripted systemctl tells; the machine's systemd is left
+    // alone.
+    rig.dir.write("systemctl.state", "LoadState=loaded\nActiveState=active\n");
+    sql::Child child(rig.agent, {"-console"},
+                     {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2",
+                      std::string("MVX_SYSTEMCTL=") + MVX_SCRIPTED_SYSTEMCTL,
+                      "MVX_SCRIPTED_SYSTEMCTL_STATE=" + rig.dir.file("systemctl.state")});
+    if (!child.WaitForOutput("running", 30s)) {
+      state.SkipWithError("the agent did not start");
+      return;
+    }
+    if (when == When::kIdle) {
+      std::this_thread::sleep_for(4s);  // after the first tick
+    } else if (!rig.BackupRunning()) {
+      state.SkipWithError("no BACKUP was sent");
+      return;
+    } else if (when == When::kShortStatements) {
+      std::this_thread::sleep_for(450ms);  // into the second database
+    }
+    if (when == When::kSecondRequest) {
+      // Apart, or the two would merge into one pending signal.
+      kill(child.pid(), SIGTERM);
+      std::this_thread::sleep_for(200ms);
+    }
+    const auto begun = std::chrono::steady_clock::now();
+    kill(child.pid(), SIGTERM);
+    const int exitCode = child.Wait(120s);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begun;
+    state.SetIterationTime(took.count());
+    state.counters["exit_code"] = exitCode;
+    if (exitCode != 0) state.SkipWithError("the agent did not end with 0");
+  }
+}
+
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, idle, When::kIdle)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, short_statements, When::kShortStatements)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, long_statement, When::kLongStatement)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, second_request, When::kSecondRequest)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

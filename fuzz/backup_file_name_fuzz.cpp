@@ -1,0 +1,21 @@
+// Any file name parses without failing; a name taken as a backup is one the service could have
+// written for that database, date and extension.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "backup/backup_file_name.h"
+#include "common/text_util.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view name(reinterpret_cast<const char*>(data), size);
+  const auto parts = mvx::ParseBackupFileName(name);
+  if (!parts) return 0;
+  if (parts->upperName.empty() || parts->stamp.size() != mvx::kBackupStampLength) std::abort();
+  if (parts->extension >= mvx::kBackupExtensions.size()) std::abort();
+  const std::string rebuilt = parts->upperName + "(" + parts->stamp + ")" +
+                              std::string(mvx::kBackupExtensions[parts->extension]);
+  if (mvx::UpperAscii(name) != mvx::UpperAscii(rebuilt)) std::abort();
+  return 0;
+}

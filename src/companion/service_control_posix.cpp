@@ -1,0 +1,132 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "companion/run_program.h"
+#include "companion/service_control.h"
+#include "companion/systemd_state.h"
+
+namespace mvx {
+namespace {
+
+using std::chrono::milliseconds;
+
+// systemctl answers a query or a --no-block request at once; a reload may take a while.
+constexpr milliseconds kQueryLimit{10000};
+constexpr milliseconds kReloadLimit{30000};
+
+// Unit names as systemd accepts them; never an option for systemctl.
+bool ValidUnitName(std::string_view name) {
+  if (name.empty() || name.size() > 200 || name.front() == '-') return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' ||
+           c == '_' || c == '.' || c == '-' || c == '@';
+  });
+}
+
+// A unit-file line value must stay one line.
+bool OneLine(std::string_view text) {
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+// systemd expands "%" specifiers in both values and reads C escapes inside the quotes.
+std::string EscapePercent(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out;
+}
+
+std::string ExecStartWord(std::string_view path) {
+  std::string word = "\"";
+  for (char c : EscapePercent(path)) {
+    if (c == '\\' || c == '"') word += '\\';
+    word += c;
+  }
+  return word + '"';
+}
+
+std::string UnitText(std::string_view displayName, std::string_view imagePath) {
+  return "[Unit]\nDescription=" + EscapePercent(displayName) +
+         "\n\n[Service]\nType=simple\nExecStart=" + ExecStartWord(imagePath) +
+         "\nUser=root\n\n[Install]\nWantedBy=multi-user.target\n";
+}
+
+bool Contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+int SystemServiceControl::QueryServiceState(std::string_view name) {
+  if (!ValidUnitName(name)) return kServiceNotOpened;
+  const ProgramResult shown = RunProgram(paths_.systemctl,
+                                         {"show", "-p", "LoadState", "-p", "ActiveState", "-p",
+                                          "SubState", "-p", "FreezerState", std::string(name)},
+                                         kQueryLimit, stopRequested_);
+  if (!shown.finished) return kManagerNotOpened;
+  if (shown.exitCode != 0) {
+    return Contains(shown.errors, "not found") || Contains(shown.output, "not found")
+               ? kServiceNotOpened
+               : kManagerNotOpened;
+  }
+  return ServiceStateFromSystemd(shown.output);
+}
+
+int SystemServiceControl::InstallService(std::string_view name, std::string_view displayName,
+                                         std::string_view imagePath) {
+  if (name.empty() || displayName.empty() || imagePath.empty()) return kInstallEmptyArgument;
+  if (!ProgramAvailable(paths_.systemctl) || ::access(paths_.unitDir.c_str(), W_OK) != 0) {
+    return kInstallNoManager;
+  }
+  const int result = [&] {
+    const std::string unitPath = paths_.unitDir + "/" + std::string(name) + ".service";
+    if (!ValidUnitName(name) || !OneLine(displayName) || !OneLine(imagePath) ||
+        FileExists(unitPath)) {
+      return kInstallRefused;
+    }
+    if (::chmod(std::string(imagePath).c_str(), 0755) != 0) return kInstallRefused;
+    try {
+      WriteFileAtomically(unitPath, UnitText(displayName, imagePath));
+    } catch (const std::exception&) {
+      return kInstallRefused;
+    }
+    RunProgram(paths_.systemctl, {"daemon-reload"}, kReloadLimit, stopRequested_);
+    const ProgramResult enabled =
+        RunProgram(paths_.systemctl, {"enable", std::string(name)}, kReloadLimit, stopRequested_);
+    return enabled.finished && enabled.exitCode == 0 ? kInstallCreated : kInstallRefused;
+  }();
+  LogInstallResult(result);
+  return result;
+}
+
+int SystemServiceControl::StartServiceAndWait(std::string_view name) {
+  const int state = QueryServiceState(name);
+  if (state < 0 || state == kServiceRunning) return state;
+  if (state != kServiceStopped && state != kServicePaused) return kStartPending;
+  // Start without waiting here: the wait below is bounded and watches for a stop.
+  const std::vector<std::string> request =
+      state == kServiceStopped ? std::vector<std::string>{"start", "--no-block", std::string(name)}
+                               : std::vector<std::string>{"thaw", std::string(name)};
+  const ProgramResult accepted = RunProgram(paths_.systemctl, request, kQueryLimit, stopRequested_);
+  if (!accepted.finished || accepted.exitCode != 0) return kStartFailed;
+  // systemd gives no wait hint: the polls come every second.
+  return WaitUntilRunning(
+      {state, milliseconds(0)},
+      [&]() -> std::optional<ServiceStatusReading> {
+        const int now = QueryServiceState(name);
+        if (now < 0 && now != kServiceStateUnknown) return std::nullopt;
+        return ServiceStatusReading{now, milliseconds(0)};
+      },
+      clock_, stopRequested_);
+}
+
+}  // namespace mvx

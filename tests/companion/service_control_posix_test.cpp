@@ -1,0 +1,167 @@
+// The systemd backend of the service-control routines against the scripted systemctl.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "companion/service_control.h"
+#include "support/temp_dir.h"
+
+namespace mvx {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+using Calls = std::vector<std::string>;
+
+const std::string kShow =
+    "show -p LoadState -p ActiveState -p SubState -p FreezerState RidOdadezMain";
+const std::string kStart = "start --no-block RidOdadezMain";
+const std::string kThaw = "thaw RidOdadezMain";
+
+// Time passes only while the routine sleeps; a stop comes at a set time.
+struct StepClock final : WaitClock {
+  milliseconds Elapsed() override { return now; }
+  void Sleep(milliseconds duration) override { stop = (now += duration) >= stopAt; }
+  milliseconds now{5000}, stopAt = milliseconds::max();
+  std::atomic<bool> stop{false};
+};
+
+class SystemdControl : public ::testing::Test {
+ protected:
+  SystemdControl() {
+    setenv("MVX_SCRIPTED_SYSTEMCTL_STATE", dir.file("state").c_str(), 1);
+    setenv("MVX_SYSTEMD_UNIT_DIR", units.path().c_str(), 1);
+  }
+  ~SystemdControl() override {
+    unsetenv("MVX_SCRIPTED_SYSTEMCTL_STATE");
+    unsetenv("MVX_SYSTEMD_UNIT_DIR");
+  }
+  SystemServiceControl Control(const std::string& systemctl = MVX_SCRIPTED_SYSTEMCTL) {
+    return SystemServiceControl(log, clock.stop, {systemctl, units.path().string()}, &clock);
+  }
+  void State(const std::string& lines) {
+    dir.write("state", lines);
+    dir.write("state.calls", "");
+  }
+  Calls Recorded() const {
+    Calls calls;
+    std::istringstream in(dir.read("state.calls"));
+    for (std::string line; std::getline(in, line);) calls.push_back(line);
+    return calls;
+  }
+
+  testing::TempDir dir;
+  testing::TempDir units;
+  ManualClock wallClock{LocalDateTime::Make(2026, 3, 6, 14, 0)};
+  TextLog log{dir.dir(), wallClock};
+  StepClock clock;
+};
+
+TEST_F(SystemdControl, StateOfTheUnit) {
+  const std::pair<std::string, int> cases[] = {
+      {"LoadState=not-found\nActiveState=inactive\n", -1},
+      {"LoadState=loaded\nActiveState=active\nFreezerState=running\n", 0},
+      {"LoadState=loaded\nActiveState=inactive\n", 1},
+      {"LoadState=loaded\nActiveState=failed\n", 1},
+      {"LoadState=loaded\nActiveState=active\nFreezerState=frozen\n", 2},
+      {"LoadState=loaded\nActiveState=activating\n", 3},
+      {"LoadState=loaded\nActiveState=deactivating\n", 4},
+      {"LoadState=loaded\nActiveState=reloading\n", 5},
+      {"LoadState=loaded\nActiveState=active\nFreezerState=thawing\n", 5},
+      {"LoadState=loaded\nActiveState=active\nFreezerState=freezing\n", 6},
+      {"LoadState=loaded\nActiveState=maintenance\n", -3},
+      {"ShowExit=1\nShowError=Failed to connect to bus: No such file or directory\n", -2},
+      {"ShowExit=1\nShowError=Unit RidOdadezMain.service not found.\n", -1},
+      {"LoadState=loaded\n", -4},
+  };
+  for (const auto& [state, expected] : cases) {
+    State(state);
+    EXPECT_EQ(Control().QueryServiceState("RidOdadezMain"), expected) << state;
+    EXPECT_EQ(Recorded(), Calls{kShow}) << state;
+  }
+  // A name that is not a unit name never reaches systemctl; a missing systemctl is no manager.
+  State("LoadState=loaded\nActiveState=active\n");
+  EXPECT_EQ(Control().QueryServiceState("--all"), -1);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_EQ(Control(dir.file("none")).QueryServiceState("RidOdadezMain"), -2);
+}
+
+TEST_F(SystemdControl, InstallWritesEnablesAndLogsTheResult) {
+  const std::string image = dir.file("Mvx_RidOdadez.exe");
+  dir.write("Mvx_RidOdadez.exe", "program");
+  State("LoadState=not-found\n");
+  ASSERT_EQ(Control().InstallService("RidOdadezMain", "Morvex SetRazuRarevi", image), 0);
+  EXPECT_EQ(units.read("RidOdadezMain.service"),
+            "[Unit]\nDescription=Morvex SetRazuRarevi\n\n[Service]\nType=simple\nExecStart=\"" +
+                image + "\"\nUser=root\n\n[Install]\nWantedBy=multi-user.target\n");
+  struct stat info {};
+  stat(image.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 0777, 0755u);
+  EXPECT_EQ(Recorded(), (Calls{"daemon-reload", "enable RidOdadezMain"}));
+  EXPECT_EQ(log.LastFileLogText(), "0");
+  EXPECT_EQ(Control().QueryServiceState("RidOdadezMain"), 1);  // loaded and stopped
+
+  // Exists already; an empty argument; no systemctl; a two-line name; no image; enable refused.
+  const std::string scripted = MVX_SCRIPTED_SYSTEMCTL;
+  const std::tuple<std::string, std::string, std::string, std::string, std::string, int> cases[] = {
+      {"RidOdadezMain", "Morvex SetRazuRarevi", image, scripted, "", 3},
+      {"Other", "", image, scripted, "", 1},
+      {"Other", "Other", image, dir.file("none"), "", 2},
+      {"Other", "Two\nlines", image, scripted, "", 3},
+      {"Other", "Other", dir.file("none.exe"), scripted, "", 3},
+      {"Other", "Other", image, scripted, "EnableExit=1\n", 3},
+  };
+  for (const auto& [name, display, path, systemctl, state, expected] : cases) {
+    State("LoadState=not-found\n" + state);
+    log.ClearLastFileLogText();
+    EXPECT_EQ(Control(systemctl).InstallService(name, display, path), expected) << display;
+    EXPECT_EQ(log.LastFileLogText(), expected == 3 ? "3" : "") << display;  // only 0 and 3
+    EXPECT_EQ(Recorded().size(), state.empty() ? 0u : 2u) << display;
+  }
+}
+
+TEST_F(SystemdControl, StartOrResumeAndWait) {
+  const std::string loaded = "LoadState=loaded\n";
+  const std::tuple<std::string, int, Calls> cases[] = {
+      {"ActiveState=inactive\nOnStart=activating,active\n", 0, {kShow, kStart, kShow, kShow}},
+      {"ActiveState=failed\nOnStart=refuse\n", 1, {kShow, kStart}},
+      {"ActiveState=active\nFreezerState=frozen\nOnThaw=thawing,running\n",
+       0,
+       {kShow, kThaw, kShow, kShow}},
+      {"ActiveState=active\nFreezerState=frozen\nOnThaw=refuse\n", 1, {kShow, kThaw}},
+      {"ActiveState=activating\n", 2, {kShow}},
+      {"ActiveState=deactivating\n", 2, {kShow}},
+      {"ActiveState=active\n", 0, {kShow}},
+      {"ActiveState=inactive\nOnStart=activating,odd,active\n",
+       0,
+       {kShow, kStart, kShow, kShow, kShow}},
+      {"ActiveState=inactive\nOnStart=activating,ShowExit=1\n", -4, {kShow, kStart, kShow, kShow}},
+  };
+  for (const auto& [state, expected, calls] : cases) {
+    State(loaded + state);
+    EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), expected) << state;
+    EXPECT_EQ(Recorded(), calls) << state;
+  }
+  State("LoadState=not-found\n");
+  EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), -1);
+}
+
+TEST_F(SystemdControl, WaitEndsAfterThirtySecondsOrWithinASecondOfAStop) {
+  State("LoadState=loaded\nActiveState=inactive\nOnStart=activating\n");
+  const milliseconds begin = clock.now;
+  EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), 1);
+  EXPECT_GT(clock.now - begin, 30000ms);
+  EXPECT_LE(clock.now - begin, 31000ms);
+  EXPECT_EQ(Recorded().size(), 2u + 31u);  // a poll every second
+
+  State("LoadState=loaded\nActiveState=inactive\nOnStart=activating\n");
+  clock.stopAt = clock.now + 2500ms;
+  EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), 1);
+  EXPECT_LE(clock.now - clock.stopAt, 1000ms);
+}
+
+}  // namespace
+}  // namespace mvx
