@@ -1,8 +1,8 @@
 // The support server for the Wine stage, run as a native process: serves the
 // files of a folder over HTTP by their last path segment (404 otherwise),
 // answers every form post with 200, and answers the line port's handshake.
-// Prints "ready" once both ports listen, then one line per request; ends on
-// SIGTERM.
+// HTTP_PORT 0 takes a free port. Prints "ready <http port>" once both ports
+// listen, then one line per request; ends on SIGTERM.
 //   MvxTestSupportServer ADDRESS HTTP_PORT LINE_PORT FOLDER
 #include <chrono>
 #include <csignal>
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     mvx::testing::TcpListener http(argv[1], static_cast<std::uint16_t>(std::atoi(argv[2])));
     mvx::testing::LineServer line(argv[1], static_cast<std::uint16_t>(std::atoi(argv[3])));
     line.SetAnswer(mvx::testing::LineServer::Answer::kReply, "012PNG1013PNG");
-    std::cout << "ready" << std::endl;
+    std::cout << "ready " << http.Port() << std::endl;
     while (!g_stop) {
       auto connection = http.Accept(200);
       if (!connection) continue;
