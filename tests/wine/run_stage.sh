@@ -44,7 +44,7 @@ setsid bash -c '
   WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1
   while read -r pid; do kill "$pid" 2>/dev/null; done <"$work/pids"
   rm -rf "$work"
- wine-watchdog "$$" "$limit" "$work" </dev/null >/dev/null 2>&1 &
+' wine-watchdog "$$" "$limit" "$work" </dev/null >/dev/null 2>&1 &
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -69,7 +69,7 @@ localedef -i ko_KR -f UTF-8 "$work/locale/ko_KR.UTF-8" >/dev/null 2>&1 || true
 [ -f "$work/locale/ko_KR.UTF-8/LC_CTYPE" ] || { echo "cannot build the ko_KR.UTF-8 locale"; exit 1; }
 export LOCPATH="$work/locale" LANG=ko_KR.UTF-8
 
-# Native servers first: the service manager's services see the environment Wine boots with.
+# Native servers first, so that their ports can go into the services' environment.
 "$native_bin/MvxDemoSqlServer" >"$work/sql.log" 2>&1 &
 echo $! >>"$work/pids"
 wait_for 10 in_file "$work/sql.log" "port " || { echo "scripted SQL server did not start"; exit 1; }
@@ -91,19 +91,27 @@ for _ in 1 2 3 4 5; do
   kill "$pid" 2>/dev/null || true
 done
 [ -n "$support_host" ] || { cat "$work/support.log"; echo "support server did not start"; exit 1; }
-export MVX_SUPPORT_HOST_PRIMARY="$support_host" MVX_SUPPORT_HOST_SECONDARY="$support_host"
-export MVX_SUPPORT_HTTP_PORT="$(sed -n 's/^ready //p' "$work/support.log")"
-export MVX_EVENT_LOG_FILE="$(windows_path "$work/eventlog.txt")"
+support_port="$(sed -n 's/^ready //p' "$work/support.log")"
 
 echo "== wine: booting a fresh prefix (LANG=$LANG)"
 wineboot -i </dev/null >"$work/wine.log" 2>&1
 wineserver -w
+# Wine's service manager gives services the system environment of the registry, read once at
+# its first service start, so the values go into the registry file while Wine is down.
+{
+  echo
+  echo '[System\\CurrentControlSet\\Control\\Session Manager\\Environment] 0'
+  for pair in "MVX_SUPPORT_HOST_PRIMARY=$support_host" "MVX_SUPPORT_HOST_SECONDARY=$support_host" \
+    "MVX_SUPPORT_HTTP_PORT=$support_port" "MVX_EVENT_LOG_FILE=$(windows_path "$work/eventlog.txt")"; do
+    value="${pair#*=}"
+    echo "\"${pair%%=*}\"=\"${value//\\/\\\\}\""
+  done
+} >>"$WINEPREFIX/system.reg"
 wineserver -p </dev/null >>"$work/wine.log" 2>&1
 wineboot </dev/null >>"$work/wine.log" 2>&1
 ok "prefix ready after $(($(date +%s) - started_at)) s"
 
 echo "== wine: unit tests as Windows executables"
-export MVX_TEST_SERVICE_EXE="$(windows_path "$win_bin/MvxTestService.exe")"
 for exe in "$win_bin"/*_tests.exe; do
   name="$(basename "$exe" .exe)"
   if timeout 300 wine "$exe" --gtest_brief=1 </dev/null >"$work/$name.log" 2>&1; then
