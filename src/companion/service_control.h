@@ -37,7 +37,8 @@ inline constexpr int kStartFailed = 1;  // request refused, or not running in ti
 inline constexpr int kStartPending = 2;
 
 // Control of a named service through the system's service manager. The
-// routines know nothing of what they control and never throw.
+// routines know nothing of what they control and raise no error of their own;
+// only InstallService passes on a text log that refuses its line.
 class ServiceControl {
  public:
   virtual ~ServiceControl() = default;
@@ -58,8 +59,8 @@ struct SystemdPaths {
 SystemdPaths SystemdPathsFromEnvironment();
 
 // The Service Control Manager on Windows, systemd elsewhere. InstallService
-// writes its result ("0" or "3") to the text log. A start's wait ends within a
-// second of a stop request.
+// writes its result ("0" or "3") to the text log and throws when that write is
+// refused. A start's wait ends within a second of a stop request.
 class SystemServiceControl final : public ServiceControl {
  public:
   SystemServiceControl(TextLog& log, const std::atomic<bool>& stopRequested,

@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 // systemctl answers a query or a --no-block request at once; a reload may take a while.
 constexpr milliseconds kQueryLimit{10000};
 constexpr milliseconds kReloadLimit{30000};
+// Far more than the four properties asked for; output that fills it was cut and is not read.
+constexpr std::size_t kShowOutputLimit = 64 * 1024;
 
 // Unit names as systemd accepts them; never an option for systemctl.
 bool ValidUnitName(std::string_view name) {
@@ -71,13 +73,14 @@ int SystemServiceControl::QueryServiceState(std::string_view name) {
   const ProgramResult shown = RunProgram(paths_.systemctl,
                                          {"show", "-p", "LoadState", "-p", "ActiveState", "-p",
                                           "SubState", "-p", "FreezerState", std::string(name)},
-                                         kQueryLimit, stopRequested_);
+                                         kQueryLimit, stopRequested_, kShowOutputLimit);
   if (!shown.finished) return kManagerNotOpened;
   if (shown.exitCode != 0) {
     return Contains(shown.errors, "not found") || Contains(shown.output, "not found")
                ? kServiceNotOpened
                : kManagerNotOpened;
   }
+  if (shown.output.size() >= kShowOutputLimit) return kServiceQueryFailed;
   return ServiceStateFromSystemd(shown.output);
 }
 

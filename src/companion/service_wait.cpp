@@ -37,7 +37,8 @@ int WaitUntilRunning(ServiceStatusReading last,
       clock.Sleep(std::min(left, kStopSlice));
     }
     const std::optional<ServiceStatusReading> reading = poll();
-    if (!reading) return -4;
+    // A query cut short by the stop is no failed query.
+    if (!reading) return stopRequested ? 1 : -4;
     last = *reading;
   }
   return 0;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "common/host_info.h"
@@ -58,10 +59,15 @@ int Install(const CommandLine& command) {
 bool StopWhileWatchingSignals(TfMvxBackupMain& module, const sigset_t& signals) {
   std::atomic<bool> done{false};
   bool stopped = false;
-  std::thread stopper([&] {
-    stopped = module.ServiceStop();
-    done = true;
-  });
+  std::thread stopper;
+  try {
+    stopper = std::thread([&] {
+      stopped = module.ServiceStop();
+      done = true;
+    });
+  } catch (const std::system_error&) {
+    return module.ServiceStop();  // no thread to spare: a stop without the second request
+  }
   while (!done) {
     timespec slice{0, 100'000'000};
     const int received = sigtimedwait(&signals, nullptr, &slice);

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "common/console_text.h"
@@ -150,10 +151,15 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
 bool StopWhileTakingControls(TfMvxBackupMain& module, DWORD firstControl) {
   if (firstControl != SERVICE_CONTROL_STOP) module.CancelNow();
   bool stopped = false;
-  std::thread stopper([&] {
-    stopped = module.ServiceStop();
-    g_controls.Post(kStopDone);
-  });
+  std::thread stopper;
+  try {
+    stopper = std::thread([&] {
+      stopped = module.ServiceStop();
+      g_controls.Post(kStopDone);
+    });
+  } catch (const std::system_error&) {
+    return module.ServiceStop();  // no thread to spare: a stop without the second request
+  }
   for (DWORD control = g_controls.Take(); control != kStopDone; control = g_controls.Take()) {
     if (IsStopControl(control)) module.CancelNow();
   }
@@ -223,8 +229,15 @@ bool HasConsole() {
   return GetConsoleProcessList(&process, 1) != 0;
 }
 
-// Without a console nobody would see the agent's messages and no Ctrl+C could
-// stop it, so it says how it is meant to run instead.
+// A console, or standard output going to a file or a pipe someone reads.
+bool CanShowMessages() {
+  if (HasConsole()) return true;
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  return out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN;
+}
+
+// Without a console or an output nobody would see the agent's messages and no
+// Ctrl+C could stop it, so it says how it is meant to run instead.
 int NoConsole() {
   SystemEventLog eventLog;
   const std::string program = ExecutableFileName();
@@ -237,7 +250,7 @@ int NoConsole() {
 }
 
 int RunConsole() {
-  if (!HasConsole()) return NoConsole();
+  if (!CanShowMessages()) return NoConsole();
   UseUtf8Console();
   SystemClock clock;
   SystemEventLog eventLog;

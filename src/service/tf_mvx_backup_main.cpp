@@ -108,7 +108,7 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       reports_(std::make_unique<Reports>(*this)),
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
-                                              stopRequested_)),
+                                              stopRequested_, options_.freeSpace)),
       keyParts_(std::make_unique<KeyPartMaintenance>(settings_, clock, database_, workQ_, openQ_,
                                                      serviceTables_, *reports_, installationId_,
                                                      computerName_)),

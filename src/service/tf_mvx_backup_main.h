@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,6 +39,8 @@ struct ServiceOptions {
   ServiceControl* serviceControl = nullptr;
   // Called about every second while a stop waits for a running tick.
   std::function<void()> stopPending;
+  // Free bytes of the volume that holds a path; empty: the system's answer.
+  std::function<std::uint64_t(std::string_view path)> freeSpace;
   // How long a stop lets a running SQL statement go on before it cancels it,
   // and how long it then still waits for the tick to end.
   std::chrono::milliseconds statementGrace{30000};

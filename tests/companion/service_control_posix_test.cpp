@@ -76,11 +76,13 @@ TEST_F(SystemdControl, StateOfTheUnit) {
       {"ShowExit=1\nShowError=Failed to connect to bus: No such file or directory\n", -2},
       {"ShowExit=1\nShowError=Unit RidOdadezMain.service not found.\n", -1},
       {"LoadState=loaded\n", -4},
+      // Output past what is read is not read as a state, whatever its first lines say.
+      {"LoadState=loaded\nActiveState=active\nSubState=" + std::string(70000, 'x') + "\n", -4},
   };
   for (const auto& [state, expected] : cases) {
     State(state);
-    EXPECT_EQ(Control().QueryServiceState("RidOdadezMain"), expected) << state;
-    EXPECT_EQ(Recorded(), Calls{kShow}) << state;
+    EXPECT_EQ(Control().QueryServiceState("RidOdadezMain"), expected) << state.substr(0, 80);
+    EXPECT_EQ(Recorded(), Calls{kShow}) << state.substr(0, 80);
   }
   // A name that is not a unit name never reaches systemctl; a missing systemctl is no manager.
   State("LoadState=loaded\nActiveState=active\n");
@@ -121,6 +123,13 @@ TEST_F(SystemdControl, InstallWritesEnablesAndLogsTheResult) {
     EXPECT_EQ(log.LastFileLogText(), expected == 3 ? "3" : "") << display;  // only 0 and 3
     EXPECT_EQ(Recorded().size(), state.empty() ? 0u : 2u) << display;
   }
+  // A text log that refuses the result line: the unit is there, the caller hears of the log.
+  State("LoadState=not-found\n");
+  TextLog refusing{dir.file("missing") + "/", wallClock};
+  SystemServiceControl control(refusing, clock.stop,
+                               {MVX_SCRIPTED_SYSTEMCTL, units.path().string()}, &clock);
+  EXPECT_THROW(control.InstallService("Third", "Third", image), std::runtime_error);
+  EXPECT_TRUE(units.exists("Third.service"));
 }
 
 TEST_F(SystemdControl, StartOrResumeAndWait) {
@@ -157,10 +166,31 @@ TEST_F(SystemdControl, WaitEndsAfterThirtySecondsOrWithinASecondOfAStop) {
   EXPECT_LE(clock.now - begin, 31000ms);
   EXPECT_EQ(Recorded().size(), 2u + 31u);  // a poll every second
 
-  State("LoadState=loaded\nActiveState=inactive\nOnStart=activating\n");
-  clock.stopAt = clock.now + 2500ms;
-  EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), 1);
-  EXPECT_LE(clock.now - clock.stopAt, 1000ms);
+  // A stop in the middle of a pause, and one at its end, just before the poll it cuts short.
+  for (const milliseconds stopAfter : {2500ms, 2000ms}) {
+    State("LoadState=loaded\nActiveState=inactive\nOnStart=activating\n");
+    clock.stop = false;
+    clock.stopAt = clock.now + stopAfter;
+    EXPECT_EQ(Control().StartServiceAndWait("RidOdadezMain"), 1) << stopAfter.count();
+    EXPECT_LE(clock.now - clock.stopAt, 1000ms) << stopAfter.count();
+  }
+}
+
+// The pause before each poll is a tenth of the last known wait hint, 1000 to 10000 ms.
+TEST(ServiceWait, PausesATenthOfTheLastWaitHint) {
+  StepClock clock;
+  const ServiceStatusReading answers[] = {{3, 50000ms}, {3, 200000ms}, {3, 0ms}, {0, 0ms}};
+  std::vector<milliseconds> polledAt;
+  const milliseconds begin = clock.now;
+  EXPECT_EQ(WaitUntilRunning(
+                {1, 3000ms},
+                [&]() -> std::optional<ServiceStatusReading> {
+                  polledAt.push_back(clock.now - begin);
+                  return answers[std::min(polledAt.size(), std::size(answers)) - 1];
+                },
+                clock, clock.stop),
+            0);
+  EXPECT_EQ(polledAt, (std::vector<milliseconds>{1000ms, 6000ms, 16000ms, 17000ms}));
 }
 
 }  // namespace

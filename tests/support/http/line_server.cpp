@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <memory>
 
 namespace mvx::testing {
 
@@ -25,7 +26,7 @@ LineServer::~LineServer() {
   }
   changed_.notify_all();
   thread_.join();
-  for (auto& worker : workers_) worker.join();
+  workers_.JoinAll();
 }
 
 void LineServer::SetAnswer(Answer answer, std::string reply) {
@@ -55,8 +56,10 @@ void LineServer::Run() {
     auto connection = listener_.Accept(kSliceMs);
     if (!connection) continue;
     std::lock_guard lock(mutex_);
-    if (workers_.size() >= kMaxConnections) continue;  // closed unanswered
-    workers_.emplace_back([this, socket = std::move(*connection)]() mutable { Serve(socket); });
+    // Beyond the limit a connection is closed unanswered.
+    workers_.Start(
+        kMaxConnections,
+        [this, socket = std::make_shared<TcpSocket>(std::move(*connection))] { Serve(*socket); });
   }
 }
 

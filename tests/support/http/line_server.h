@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/http/connection_workers.h"
 #include "support/http/tcp_listener.h"
 
 namespace mvx::testing {
@@ -47,7 +48,7 @@ class LineServer {
   Answer answer_ = Answer::kReply;
   std::string reply_;
   std::vector<std::string> received_;
-  std::vector<std::thread> workers_;  // one per connection, joined at the end
+  ConnectionWorkers workers_;
   std::thread thread_;
 };
 

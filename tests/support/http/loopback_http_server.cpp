@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 
 #include "common/text_util.h"
 
@@ -66,7 +67,7 @@ LoopbackHttpServer::~LoopbackHttpServer() {
   }
   stopSignal_.notify_all();
   thread_.join();
-  for (auto& worker : workers_) worker.join();
+  workers_.JoinAll();
 }
 
 std::string LoopbackHttpServer::Url(std::string_view path) const {
@@ -76,6 +77,11 @@ std::string LoopbackHttpServer::Url(std::string_view path) const {
 void LoopbackHttpServer::Enqueue(HttpScriptedReply reply) {
   std::lock_guard lock(mutex_);
   script_.push_back(std::move(reply));
+}
+
+void LoopbackHttpServer::SetFallbackReply(HttpScriptedReply reply) {
+  std::lock_guard lock(mutex_);
+  fallback_ = std::move(reply);
 }
 
 std::vector<std::string> LoopbackHttpServer::Requests() const {
@@ -100,8 +106,10 @@ void LoopbackHttpServer::Run() {
     if (!connection) continue;
     std::lock_guard lock(mutex_);
     ++connections_;
-    if (workers_.size() >= kMaxConnections) continue;  // closed unanswered
-    workers_.emplace_back([this, socket = std::move(*connection)]() mutable { Serve(socket); });
+    // Beyond the limit a connection is closed unanswered.
+    workers_.Start(
+        kMaxConnections,
+        [this, socket = std::make_shared<TcpSocket>(std::move(*connection))] { Serve(*socket); });
   }
 }
 
@@ -110,10 +118,11 @@ void LoopbackHttpServer::Serve(TcpSocket& connection) {
   for (;;) {
     std::string request = ReadRequest(connection, pending);
     if (request.empty()) return;
-    HttpScriptedReply reply = HttpReply(200, "OK", "");
+    HttpScriptedReply reply;
     {
       std::lock_guard lock(mutex_);
       requests_.push_back(std::move(request));
+      reply = fallback_;
       if (!script_.empty()) {
         reply = std::move(script_.front());
         script_.pop_front();

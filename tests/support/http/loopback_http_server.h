@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/http/connection_workers.h"
 #include "support/http/tcp_listener.h"
 
 namespace mvx::testing {
@@ -35,8 +36,8 @@ HttpScriptedReply RawReply(std::string bytes);
 HttpScriptedReply Delayed(HttpScriptedReply reply, int delayMs);
 
 // An HTTP server on a loopback address that records every request's raw bytes
-// and answers requests in order from a script (200 with an empty body when
-// the script has run out). Each connection is served on its own thread, so
+// and answers requests in order from a script (then with the fallback reply,
+// 200 with an empty body unless set). Each connection is served on its own thread, so
 // a stalled answer never holds up the next connection.
 class LoopbackHttpServer {
  public:
@@ -51,6 +52,7 @@ class LoopbackHttpServer {
   std::string Url(std::string_view path) const;
 
   void Enqueue(HttpScriptedReply reply);
+  void SetFallbackReply(HttpScriptedReply reply);
   std::vector<std::string> Requests() const;
   int ConnectionCount() const;
 
@@ -67,9 +69,10 @@ class LoopbackHttpServer {
   std::condition_variable stopSignal_;
   bool stopping_ = false;
   std::deque<HttpScriptedReply> script_;
+  HttpScriptedReply fallback_ = HttpReply(200, "OK", "");
   std::vector<std::string> requests_;
   int connections_ = 0;
-  std::vector<std::thread> workers_;  // one per connection, joined at the end
+  ConnectionWorkers workers_;
   std::thread thread_;
 };
 

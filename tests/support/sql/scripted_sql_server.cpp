@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <fstream>
 #include <list>
 #include <mutex>
 #include <regex>
@@ -78,6 +79,33 @@ std::optional<std::string> parseUse(std::string_view text) {
   return std::nullopt;
 }
 
+// The path in a BACKUP batch's TO DISK = N'...' literal, quotes undoubled; nullopt for any
+// other batch.
+std::optional<std::string> backupDiskPath(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; });
+  const std::size_t start = lower.find_first_not_of(" \t\r\n");
+  constexpr std::string_view kDisk = "to disk = n'";
+  const std::size_t disk = lower.find(kDisk);
+  if (start == std::string::npos || lower.compare(start, 7, "backup ") != 0 ||
+      disk == std::string::npos) {
+    return std::nullopt;
+  }
+  std::string path;
+  for (std::size_t i = disk + kDisk.size(); i < text.size(); ++i) {
+    if (text[i] != '\'') {
+      path.push_back(text[i]);
+    } else if (i + 1 < text.size() && text[i + 1] == '\'') {
+      path.push_back('\'');
+      ++i;
+    } else {
+      return path;
+    }
+  }
+  return std::nullopt;
+}
+
 // What the API and the sessions share; every member is guarded by `mutex`.
 class SharedState {
  public:
@@ -92,12 +120,15 @@ class SharedState {
   std::optional<std::string> findDatabase(const std::string& name) const;
   std::optional<SqlReply> recordBatch(const std::string& text, const std::string& database);
   void countAttention();
+  void writeBackupFile(const std::string& text);
 
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
   std::vector<Rule> rules;
   std::vector<std::string> databases;
   bool refuse = false;
+  bool down = false;
+  std::string backupFolder;  // empty: BACKUP creates no file
   std::vector<SqlLogin> logins;
   std::vector<SqlBatch> batches;
   int disconnects = 0;
@@ -328,10 +359,11 @@ class Session {
   void answerBatch(const std::string& text) {
     if (auto reply = server_.recordBatch(text, database_)) {
       if (reply->procedure) return answerProcedure(*reply);
-      answer(*reply);
+      answer(*reply, text);
     } else if (auto name = parseUse(text)) {
       answerUse(*name);
     } else {
+      server_.writeBackupFile(text);
       out_.done(0, 0, 0);
       send(true);
     }
@@ -353,7 +385,7 @@ class Session {
     send(true);
   }
 
-  void answer(const SqlReply& reply) {
+  void answer(const SqlReply& reply, const std::string& text) {
     if (reply.delay.count() > 0 && pause(reply.delay) == Pause::Attention) {
       return acknowledgeAttention();
     }
@@ -392,6 +424,7 @@ class Session {
       out_.done(status, 0,
                 static_cast<std::uint64_t>(std::max<long long>(0, reply.rowCount.value_or(0))));
     }
+    if (!reply.error) server_.writeBackupFile(text);
     send(true);
   }
 
@@ -536,7 +569,7 @@ void ScriptedSqlServer::Impl::accept() {
   }
 
   std::lock_guard lock(state.mutex);
-  if (stopping_) return;
+  if (stopping_ || state.down) return;
   auto& connection = connections_.emplace_back();
   connection.socket = std::move(client);
   const uint16_t spid = nextSpid_++;
@@ -614,6 +647,17 @@ void SharedState::countAttention() {
   changed.notify_all();
 }
 
+void SharedState::writeBackupFile(const std::string& text) {
+  std::lock_guard lock(mutex);
+  if (backupFolder.empty()) return;
+  const auto path = backupDiskPath(text);
+  if (!path) return;
+  const std::string name = path->substr(path->find_last_of("\\/") + 1);
+  if (name.empty() || name == "." || name == "..") return;
+  std::ofstream file(backupFolder + "/" + name, std::ios::binary | std::ios::trunc);
+  file << text;
+}
+
 ScriptedSqlServer::ScriptedSqlServer() : impl_(std::make_unique<Impl>()) {}
 
 ScriptedSqlServer::~ScriptedSqlServer() = default;
@@ -640,6 +684,16 @@ void ScriptedSqlServer::setDatabases(std::vector<std::string> names) {
 void ScriptedSqlServer::refuseLogins(bool refuse) {
   std::lock_guard lock(impl_->state.mutex);
   impl_->state.refuse = refuse;
+}
+
+void ScriptedSqlServer::setDown(bool down) {
+  std::lock_guard lock(impl_->state.mutex);
+  impl_->state.down = down;
+}
+
+void ScriptedSqlServer::createBackupFiles(std::string folder) {
+  std::lock_guard lock(impl_->state.mutex);
+  impl_->state.backupFolder = std::move(folder);
 }
 
 std::vector<SqlLogin> ScriptedSqlServer::logins() const {

@@ -101,6 +101,13 @@ class ScriptedSqlServer {
   void setDatabases(std::vector<std::string> names);
   // While set, every login fails with error 18456.
   void refuseLogins(bool refuse);
+  // While set, every new connection is closed before its login, as a server that is down.
+  void setDown(bool down);
+  // From now on a BACKUP batch that succeeds (no error in its reply, not dropped, not
+  // cancelled) creates its backup file, as a real server does: the path of its
+  // TO DISK = N'...' literal is taken as a path on the server's disk, and its last
+  // component is created in `folder` just before the final DONE is sent.
+  void createBackupFiles(std::string folder);
 
   std::vector<SqlLogin> logins() const;  // every login attempt, refused ones too
   std::vector<SqlBatch> batches() const;

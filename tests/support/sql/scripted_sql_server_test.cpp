@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <regex>
@@ -387,6 +388,41 @@ TEST(ScriptedSqlServerTest, DroppedConnectionFailsTheStatementAndIsRecorded) {
   EXPECT_EQ(client.run(u"BACKUP DATABASE Sales TO DISK = N'x'")[0].summary(), "ERROR 20017 3211");
   EXPECT_TRUE(server.waitForDisconnects(1, 5s));
   EXPECT_EQ(client.run(u"SELECT 1")[0].diags.at(0).state, "08S01");
+}
+
+// The file a successful BACKUP writes, named by the last component of its disk path.
+TEST(ScriptedSqlServerTest, SuccessfulBackupCreatesItsFile) {
+  struct Case {
+    std::u16string batch;
+    std::string file;  // empty: none
+  };
+  const std::vector<Case> cases{
+      {u"BACKUP DATABASE [a] TO DISK = N'D:\\B\\O''Brien(20240315).ful' WITH INIT",
+       "O'Brien(20240315).ful"},
+      {u"Backup DATABASE [a] TO DISK = N'/x/a(20240315).inc' WITH DIFFERENTIAL", "a(20240315).inc"},
+      {u"BACKUP DATABASE [refused] TO DISK = N'D:\\B\\refused.ful'", ""},
+      {u"BACKUP DATABASE [dropped] TO DISK = N'D:\\B\\dropped.ful'", ""},
+      {u"BACKUP DATABASE [a] TO DISK = N'D:\\B\\..'", ""},
+      {u"select 'BACKUP DATABASE [a] TO DISK = N''x.ful'''", ""}};
+  char folder[] = "/tmp/mvx-backups-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  ScriptedSqlServer server;
+  server.createBackupFiles(folder);
+  server.addRule("refused", {.error = SqlMessage{3013, "BACKUP DATABASE is terminating."}});
+  server.addRule("dropped", {.infos = {progress(10)}, .dropConnection = true});
+  for (const Case& c : cases) {
+    Client client(server.port(), u"Sales");
+    ASSERT_TRUE(client.connected());
+    client.run(c.batch);
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      files.push_back(entry.path().filename().string());
+      std::filesystem::remove(entry.path());
+    }
+    EXPECT_EQ(files, c.file.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.file})
+        << std::string(c.batch.begin(), c.batch.end());
+  }
+  std::filesystem::remove_all(folder);
 }
 
 TEST(ScriptedSqlServerTest, CancelSendsAttentionAndTheConnectionStaysUsable) {
