@@ -24,12 +24,14 @@ teardown() {
   done <"$work/pids"
   rm -rf "$work"
 }
+# shellcheck disable=SC2154  # status is set inside the trap
 trap 'status=$?; teardown; exit $status' EXIT
 trap 'exit 130' INT TERM
 
 # The watchdog waits for this script's PID, ends it after the time limit, then
 # tears down what it left behind. It lives in its own session so that killing
 # this script's process group does not take it along.
+# shellcheck disable=SC2016  # the watchdog expands its own arguments
 setsid bash -c '
   runner=$1 limit=$2 work=$3
   deadline=$(( $(date +%s) + limit ))
@@ -100,7 +102,7 @@ wineserver -w
 # its first service start, so the values go into the registry file while Wine is down.
 {
   echo
-  echo '[System\\CurrentControlSet\\Control\\Session Manager\\Environment] 0'
+  printf '%s\n' '[System\\CurrentControlSet\\Control\\Session Manager\\Environment] 0'
   for pair in "MVX_SUPPORT_HOST_PRIMARY=$support_host" "MVX_SUPPORT_HOST_SECONDARY=$support_host" \
     "MVX_SUPPORT_HTTP_PORT=$support_port" "MVX_EVENT_LOG_FILE=$(windows_path "$work/eventlog.txt")"; do
     value="${pair#*=}"
@@ -143,7 +145,7 @@ else fail "MvxRazuSettings.exe wrote no settings"; fi
 service=fMvxBackupMain
 sql_has() { in_file "$work/sql.log" "$1"; }
 if wine_run "$agent" -install -silent && ctl query "$service"; then
-  ok "-install -silent created the service ($(cat "$work/ctl.out" | tr -d '\r'))"
+  ok "-install -silent created the service ($(tr -d '\r' <"$work/ctl.out"))"
 else
   fail "-install -silent"
 fi
@@ -181,6 +183,20 @@ if ctl query "$service" && [ "$(tr -d '\r' <"$work/ctl.out")" = "STOPPED 0 0" ];
 else fail "stopped with $(cat "$work/ctl.out")"; fi
 if [ -s "$work/eventlog.txt" ]; then fail "event log entries in a healthy run: $(cat "$work/eventlog.txt")"
 else ok "no event log entries"; fi
+
+# A start that fails: the settings file cannot be read. The service manager hears a
+# service-specific error and the event log (through its stand-in file) the reason.
+mv "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.saved"
+mkdir "$agent_dir/RazuRarevi.ini"
+if ctl start "$service" && ctl wait "$service" STOPPED 60 && ctl query "$service" &&
+  grep -q '^STOPPED 1066 [1-9]' "$work/ctl.out" &&
+  wait_for 10 in_file "$work/eventlog.txt" "fMvxBackupMain: Service failed on start: Unable to read"; then
+  ok "a failed start ends STOPPED with $(tr -d '\r' <"$work/ctl.out"), event log: $(head -n1 "$work/eventlog.txt" | tr -d '\r')"
+else
+  fail "failed start: $(tr -d '\r' <"$work/ctl.out"), event log: $(cat "$work/eventlog.txt" 2>/dev/null)"
+fi
+rmdir "$agent_dir/RazuRarevi.ini"
+mv "$work/RazuRarevi.ini.saved" "$agent_dir/RazuRarevi.ini"
 
 if wine_run "$agent" -uninstall -silent && ! ctl query "$service"; then ok "-uninstall -silent removed the service"
 else fail "-uninstall -silent"; fi
