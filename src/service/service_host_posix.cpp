@@ -16,6 +16,7 @@
 #include "service/command_line.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
+#include "service/link_overrides.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/tf_mvx_backup_main.h"
@@ -92,19 +93,7 @@ int RunForeground(bool console) {
 
   ServiceOptions options;
   options.exeDir = ExecutableDir();
-  // Operators (and our own tests) may point the link at other support hosts.
-  if (const char* host = std::getenv("MVX_SUPPORT_HOST_PRIMARY"))
-    options.endpoints.primaryHost = host;
-  if (const char* host = std::getenv("MVX_SUPPORT_HOST_SECONDARY")) {
-    options.endpoints.secondaryHost = host;
-  }
-  if (const char* port = std::getenv("MVX_SUPPORT_HTTP_PORT")) {
-    char* end = nullptr;
-    const long value = std::strtol(port, &end, 10);
-    if (end != port && *end == '\0' && value > 0 && value <= 65535) {
-      options.endpoints.httpPort = static_cast<std::uint16_t>(value);
-    }
-  }
+  ApplySupportHostOverrides(options.endpoints);
   options.stopPending = [] { Notify("EXTEND_TIMEOUT_USEC=5000000"); };
   std::unique_ptr<TfMvxBackupMain> module;
   try {
