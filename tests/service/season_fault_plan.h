@@ -18,31 +18,19 @@ enum class Fault {
   kSupportDown,    // the support server closes every connection; or its hosts answer no ping
   kSupportSlow,    // the support server takes longer than the link waits
   kLogUnwritable,  // RazuRarevi.Log cannot be written
+  kCount
 };
 
-struct FaultWindow {
-  Fault fault;
-  long long from;  // inclusive
-  long long to;    // exclusive
-  // Backup faults: bit i for slot i + 1. Support server down: 1 when its hosts answer no
-  // ping either.
-  std::uint8_t slots;
-};
-
-// The faults in force at one tick.
+// The state of the world at one tick.
 struct TickFaults {
-  bool serverDown = false;
-  bool loginRefused = false;
-  std::uint8_t backupRefused = 0;
-  std::uint8_t backupDropped = 0;
-  bool lowDisk = false;
-  bool supportDown = false;
+  unsigned inForce = 0;                               // bit per Fault
+  std::uint8_t backupRefused = 0, backupDropped = 0;  // bit i for slot i + 1
   bool supportHostsSilent = false;
-  bool supportSlow = false;
-  bool logUnwritable = false;
+  std::string transportMode = "1";  // what T0246 holds that day: "1" socket, "2" HTTP
 
+  bool Has(Fault fault) const { return (inForce >> static_cast<int>(fault) & 1) != 0; }
   // No connection reaches the server.
-  bool ServerUnreachable() const { return serverDown || loginRefused; }
+  bool ServerUnreachable() const { return Has(Fault::kServerDown) || Has(Fault::kLoginRefused); }
 };
 
 class FaultPlan {
@@ -55,17 +43,21 @@ class FaultPlan {
   FaultPlan(std::uint64_t seed, int days);
 
   TickFaults At(long long time) const;
-  // "1" (socket) or "2" (HTTP): the transport mode T0246 holds on that day.
-  std::string TransportMode(long long time) const;
   // Seconds after midnight of the first day at which the service starts.
   long long StartTime() const { return startTime_; }
-  const std::vector<FaultWindow>& Windows() const { return windows_; }
   // One line per window, for the report of a failed season.
   std::string Describe() const;
 
  private:
+  struct Window {
+    Fault fault;
+    long long from, to;  // from inclusive, to exclusive
+    // Backup faults: the slots mask. Support server down: 1 when its hosts answer no ping either.
+    std::uint8_t slots;
+  };
+
   long long startTime_ = 0;
-  std::vector<FaultWindow> windows_;
+  std::vector<Window> windows_;
   std::vector<std::string> transportModes_;  // one per day
 };
 
