@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: default build, sanitizer build,
-# Windows cross build (compile and link), and a short run of each fuzz target.
+# Windows cross build with its tests run under Wine, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -22,6 +22,14 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$
 echo "== windows cross build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+
+echo "== wine stage: the Windows executables under Wine"
+if scripts/ensure_packages.sh "${MVX_WINE_PACKAGES[@]}"; then
+  tests/wine/run_stage.sh build-windows build
+else
+  echo "== wine stage SKIPPED: Wine could not be installed on this machine" \
+    "(apt-get install ${MVX_WINE_PACKAGES[*]} failed); the Windows executables were built but not run"
+fi
 
 echo "== fuzz targets (${fuzz_seconds}s each)"
 cmake --preset fuzz >/dev/null

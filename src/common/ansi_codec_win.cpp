@@ -29,16 +29,34 @@ std::string Narrow(const std::wstring& wide, UINT codePage) {
   return out;
 }
 
+// A character beyond the 16-bit range is two UTF-16 units, which a code page without it would
+// write as "??"; one U+FFFD keeps it one '?' as on POSIX, so column widths agree.
+std::wstring OneUnitPerUnmappable(std::wstring wide, UINT codePage) {
+  if (codePage == CP_ACP) codePage = GetACP();
+  if (codePage == CP_UTF8 || codePage == 54936) return wide;  // these hold every character
+  std::wstring out;
+  out.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() &&
+                      wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
+    out.push_back(pair ? L'\uFFFD' : wide[i]);
+    if (pair) ++i;
+  }
+  return out;
+}
+
 }  // namespace
 
 // Invalid input becomes U+FFFD on the way in, which the code page writes as '?'.
-std::string ToAnsi(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), CP_ACP); }
+std::string ToAnsi(std::string_view utf8) {
+  return Narrow(OneUnitPerUnmappable(Widen(utf8, CP_UTF8), CP_ACP), CP_ACP);
+}
 
 std::string FromAnsi(std::string_view ansi) { return Narrow(Widen(ansi, CP_ACP), CP_UTF8); }
 
 std::string ToCp949(std::string_view utf8) {
   constexpr UINT kCp949 = 949;
-  return Narrow(Widen(utf8, CP_UTF8), kCp949);
+  return Narrow(OneUnitPerUnmappable(Widen(utf8, CP_UTF8), kCp949), kCp949);
 }
 
 }  // namespace mvx

@@ -15,6 +15,7 @@
 #include "service/command_line.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
+#include "service/link_overrides.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/tf_mvx_backup_main.h"
@@ -180,6 +181,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   SystemClock clock;
   ServiceOptions options;
   options.exeDir = ExecutableDir();
+  ApplySupportHostOverrides(options.endpoints);
   options.stopPending = [&] { status.Report(SERVICE_STOP_PENDING); };
   std::unique_ptr<TfMvxBackupMain> module;
   try {
@@ -256,6 +258,7 @@ int RunConsole() {
   eventLog.SetEcho([&](std::string_view m) { echo.Line("event", "", m); });
   ServiceOptions options;
   options.exeDir = ExecutableDir();
+  ApplySupportHostOverrides(options.endpoints);
   std::unique_ptr<TfMvxBackupMain> module;
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);

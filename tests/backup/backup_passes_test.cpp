@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "backup/disk_root_path.h"
 #include "backup_test_support.h"
 
 namespace mvx::backuptest {
@@ -37,7 +38,7 @@ TEST_F(BackupPassesTest, OnlyTheSlotWithoutTodaysFileIsBackedUpOnOneConnection) 
   EXPECT_EQ(server.logins().size(), 1u);
   EXPECT_THAT(logged, ElementsAre(LoggedMessage{"Other", "Full Backup 완료"}));
   EXPECT_THAT(reports.sent, ElementsAre(Sent("Other", "012")));
-  EXPECT_THAT(measuredPaths, ElementsAre("D"));
+  EXPECT_THAT(measuredPaths, ElementsAre(DiskRootPath("D")));
   EXPECT_FALSE(connection.IsOpen());
 }
 

@@ -1,11 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "backup/disk_root_path.h"
 #include "backup_test_support.h"
-#include "common/host_info.h"
 
 namespace mvx::backuptest {
 namespace {
@@ -62,25 +59,6 @@ TEST_F(DiskSpaceCheckTest, DbPathNamesAVolume) {
         Case{"D:/", "D:\\"}, Case{"", ":\\"}, Case{"D:\\Data", "D:\\Data:\\"}, Case{"1", "1:\\"}}) {
     EXPECT_EQ(DriveRootPath(c.dbPath), c.windowsRoot) << c.dbPath;
   }
-  EXPECT_EQ(DiskRootPath("/var/lib/mssql"), "/var/lib/mssql");
-  EXPECT_EQ(DiskRootPath("\\var\\lib"), "/var/lib");
-}
-
-// The real measurement: a path that does not exist has no free space.
-TEST_F(DiskSpaceCheckTest, AMissingPathWarns) {
-  BackupEngine real{settings, database,       sqlQuery,     serviceTables,
-                    reports,  installationId, computerName, reports.stop};
-  settings.dbPath = BackupFolder();
-  // Measured apart from the code under test; other processes may write in between.
-  const std::uint64_t free = std::filesystem::space(BackupFolder()).free;
-  EXPECT_NEAR(static_cast<double>(GetFreeDiskBytes(BackupFolder())), static_cast<double>(free),
-              1024.0 * 1048576.0);
-  real.CheckDiskSpace();
-  EXPECT_EQ(reports.sent.empty(), free >= 3072ull * 1048576ull);
-  reports.sent.clear();
-  settings.dbPath = BackupFolder() + "/missing";
-  real.CheckDiskSpace();
-  EXPECT_THAT(reports.sent, ElementsAre(Sent("", "007")));
 }
 
 }  // namespace

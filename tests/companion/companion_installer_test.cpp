@@ -23,8 +23,7 @@ struct Check {
   tErrState Run(Lines& downloads, Lines& logged) {
     testing::FakeServiceControl control;
     testing::TempDir exe;
-    exe.write("dbexpmss.dll", "old");
-    if (!libraryThere) std::filesystem::remove(exe.file("dbexpmss.dll"));
+    if (libraryThere) exe.write("dbexpmss.dll", "old");
     testing::LoopbackHttpServer http("127.0.0.2");
     http.Enqueue(served ? HttpReply(200, "OK", "program") : HttpReply(404, "Not Found", ""));
     ManualClock clock(LocalDateTime::Make(2026, 3, 6, 14, 0));

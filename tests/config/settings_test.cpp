@@ -1,7 +1,6 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -196,20 +195,6 @@ TEST_F(SettingsTest, AnExistingFileThatCannotBeReadFailsTheStart) {
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to read " + ini());
   }
-}
-
-// Leftovers of an interrupted rewrite go at the start; a file the agent
-// creates holds the login, so it is its owner's alone.
-TEST_F(SettingsTest, StartRemovesLeftoversAndCreatesAPrivateFile) {
-  dir.write("RazuRarevi.ini.tmp-a1B2c3", "half");
-  dir.write("RazuRarevi.ini.tmp-notours", "keep");
-  Settings s = Load();
-  EXPECT_FALSE(dir.exists("RazuRarevi.ini.tmp-a1B2c3"));
-  EXPECT_TRUE(dir.exists("RazuRarevi.ini.tmp-notours"));
-  WriteDbServerSection(s, ini());
-  struct stat info {};
-  ASSERT_EQ(stat(ini().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST_F(SettingsTest, DbServerSectionIsRewrittenTrimmedAndScrambled) {

@@ -58,7 +58,8 @@ class ServiceModuleTest : public ::testing::Test {
     Put("DBServer", "ID", "quendr");
     Put("DBServer", "Password", "pw");
     Put("DBServer", "BackupDB1", "TremoLandix");
-    Put("DBServer", "DBPath", "/");
+    // The root of the backup folder's file system: "/" here, its drive on Windows.
+    Put("DBServer", "DBPath", backups.path().root_path().string());
     Put("RazuRarevi", "BKPath", backups.dir());
     Put("RazuRarevi", "FullType", "0");
     Put("RazuRarevi", "IncType", "0");

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace mvx::testing {
@@ -10,10 +11,20 @@ namespace mvx::testing {
 // A fresh folder under the system's temp folder, removed with everything in it.
 class TempDir {
  public:
+  // create_directory reports an existing folder as false, so a name taken by another run is
+  // never shared; the random part comes from the system (Windows has no mkdtemp).
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mvx-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
+    const auto base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const auto candidate = base / ("mvx-test-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) {
+        path_ = candidate;
+        return;
+      }
+    }
+    std::abort();
   }
   ~TempDir() {
     std::error_code ignored;

@@ -1,16 +1,7 @@
 #include "support/sql/scripted_sql_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <condition_variable>
 #include <fstream>
 #include <list>
@@ -21,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "support/sql/server_socket.h"
 #include "support/sql/tds_wire.h"
 
 namespace mvx::testing {
@@ -34,36 +26,8 @@ constexpr auto kMidMessageTimeout = std::chrono::seconds(10);
 constexpr int kSendTimeoutSeconds = 10;
 constexpr auto kReapInterval = std::chrono::milliseconds(200);
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-[[noreturn]] void throwErrno(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
+using sqlnet::Handle;
+using sqlnet::UniqueHandle;
 
 // The session is over: the client left, the server is stopping, or the reply said to drop.
 struct SessionEnded {};
@@ -175,7 +139,7 @@ class SharedState {
 // One client connection, served on its own thread.
 class Session {
  public:
-  Session(SharedState& server, int fd, int wakeFd, uint16_t spid)
+  Session(SharedState& server, Handle fd, Handle wakeFd, uint16_t spid)
       : server_(server), fd_(fd), wakeFd_(wakeFd), spid_(spid) {}
 
   void run() {
@@ -229,14 +193,11 @@ class Session {
             std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
         timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
       }
-      std::array<pollfd, 2> fds{pollfd{fd_, POLLIN, 0}, pollfd{wakeFd_, POLLIN, 0}};
-      const int r = ::poll(fds.data(), fds.size(), timeoutMs);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        throw SessionEnded{};
-      }
-      if (fds[1].revents != 0) throw SessionEnded{};
-      if (fds[0].revents != 0) return true;
+      bool readable = false;
+      bool woken = false;
+      if (sqlnet::WaitReadable(fd_, wakeFd_, timeoutMs, readable, woken) < 0) throw SessionEnded{};
+      if (woken) throw SessionEnded{};
+      if (readable) return true;
       if (deadline && Clock::now() >= *deadline) return false;
     }
   }
@@ -245,10 +206,10 @@ class Session {
     std::size_t got = 0;
     while (got < count) {
       if (!waitReadable(deadline)) throw tds::ProtocolError("client stalled inside a packet");
-      const ssize_t n = ::recv(fd_, into + got, count - got, 0);
+      const long long n = sqlnet::ReceiveSome(fd_, into + got, count - got);
       if (n == 0) throw SessionEnded{};
       if (n < 0) {
-        if (errno == EINTR || errno == EAGAIN) continue;
+        if (sqlnet::ShouldRetry()) continue;
         throw SessionEnded{};
       }
       got += static_cast<std::size_t>(n);
@@ -317,9 +278,9 @@ class Session {
   void sendAll(const tds::Bytes& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
-      const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      const long long n = sqlnet::SendSome(fd_, data.data() + sent, data.size() - sent);
       if (n < 0) {
-        if (errno == EINTR) continue;
+        if (sqlnet::ShouldRetry()) continue;
         throw SessionEnded{};  // gone, or not reading for kSendTimeoutSeconds
       }
       sent += static_cast<std::size_t>(n);
@@ -437,7 +398,7 @@ class Session {
     }
     if (reply.dropConnection) {
       send(false);
-      ::shutdown(fd_, SHUT_RDWR);
+      sqlnet::ShutdownBoth(fd_);
       throw SessionEnded{};
     }
 
@@ -515,8 +476,8 @@ class Session {
   }
 
   SharedState& server_;
-  const int fd_;
-  const int wakeFd_;  // readable once the server stops
+  const Handle fd_;
+  const Handle wakeFd_;  // readable once the server stops
   const uint16_t spid_;
   std::size_t packetSize_ = kDefaultPacketSize;
   std::uint8_t packetId_ = 1;
@@ -538,7 +499,7 @@ class ScriptedSqlServer::Impl {
 
  private:
   struct Connection {
-    UniqueFd socket;  // closed under the state mutex so the destructor can shut it down safely
+    UniqueHandle socket;  // closed under the state mutex so the destructor can shut it down safely
     std::thread thread;
     bool finished = false;
   };
@@ -548,9 +509,8 @@ class ScriptedSqlServer::Impl {
   void serve(Connection& connection, uint16_t spid);
   void reapFinished();
 
-  UniqueFd listener_;
-  UniqueFd wakeRead_;  // readable once the server stops; every poll in every thread watches it
-  UniqueFd wakeWrite_;
+  UniqueHandle listener_;
+  sqlnet::WakeSignal wake_;  // raised once the server stops; every wait in every thread watches it
   bool stopping_ = false;
   uint16_t nextSpid_ = 51;
   std::list<Connection> connections_;
@@ -558,26 +518,7 @@ class ScriptedSqlServer::Impl {
 };
 
 ScriptedSqlServer::Impl::Impl() {
-  std::array<int, 2> pipeFds{};
-  if (::pipe2(pipeFds.data(), O_CLOEXEC) != 0) throwErrno("pipe2");
-  wakeRead_ = UniqueFd(pipeFds[0]);
-  wakeWrite_ = UniqueFd(pipeFds[1]);
-
-  listener_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!listener_) throwErrno("socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  if (::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    throwErrno("bind");
-  }
-  if (::listen(listener_.get(), SOMAXCONN) != 0) throwErrno("listen");
-  socklen_t length = sizeof address;
-  if (::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throwErrno("getsockname");
-  }
-  port = ntohs(address.sin_port);
+  listener_ = sqlnet::ListenLoopback(port);
   acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -586,9 +527,7 @@ ScriptedSqlServer::Impl::~Impl() {
     std::lock_guard lock(state.mutex);
     stopping_ = true;
   }
-  const char byte = 1;
-  while (::write(wakeWrite_.get(), &byte, 1) < 0 && errno == EINTR) {
-  }
+  wake_.Raise();
   if (acceptThread_.joinable()) acceptThread_.join();
 
   std::list<Connection> all;
@@ -596,7 +535,7 @@ ScriptedSqlServer::Impl::~Impl() {
     std::lock_guard lock(state.mutex);
     // Unblocks a session stuck in send() or recv(); the wake pipe covers the ones in poll().
     for (auto& connection : connections_) {
-      if (connection.socket) ::shutdown(connection.socket.get(), SHUT_RDWR);
+      if (connection.socket) sqlnet::ShutdownBoth(connection.socket.get());
     }
     all.splice(all.end(), connections_);
   }
@@ -607,14 +546,14 @@ ScriptedSqlServer::Impl::~Impl() {
 
 void ScriptedSqlServer::Impl::acceptLoop() {
   for (;;) {
-    std::array<pollfd, 2> fds{pollfd{listener_.get(), POLLIN, 0},
-                              pollfd{wakeRead_.get(), POLLIN, 0}};
-    const int r = ::poll(fds.data(), fds.size(), static_cast<int>(kReapInterval.count()));
-    if (r < 0 && errno != EINTR) return;
-    if (fds[1].revents != 0) return;
+    bool pending = false;
+    bool woken = false;
+    const int r = sqlnet::WaitReadable(listener_.get(), wake_.Watch(),
+                                       static_cast<int>(kReapInterval.count()), pending, woken);
+    if (r < 0 || woken) return;
     try {
       reapFinished();
-      if (r > 0 && (fds[0].revents & POLLIN) != 0) accept();
+      if (pending) accept();
     } catch (...) {
       // Out of memory or threads: this client is lost, the server goes on.
     }
@@ -622,16 +561,12 @@ void ScriptedSqlServer::Impl::acceptLoop() {
 }
 
 void ScriptedSqlServer::Impl::accept() {
-  UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  UniqueHandle client = sqlnet::AcceptClient(listener_.get(), kSendTimeoutSeconds);
   if (!client) {
     // Out of descriptors and the like: back off instead of spinning on a ready listener.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return;
   }
-  const int on = 1;
-  ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  const timeval sendTimeout{kSendTimeoutSeconds, 0};
-  ::setsockopt(client.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
 
   std::lock_guard lock(state.mutex);
   if (stopping_ || state.down) return;
@@ -648,7 +583,7 @@ void ScriptedSqlServer::Impl::accept() {
 }
 
 void ScriptedSqlServer::Impl::serve(Connection& connection, uint16_t spid) {
-  Session(state, connection.socket.get(), wakeRead_.get(), spid).run();
+  Session(state, connection.socket.get(), wake_.Watch(), spid).run();
   std::lock_guard lock(state.mutex);
   connection.socket.reset();
   connection.finished = true;

@@ -1,7 +1,5 @@
 #include "support/sql/tds_wire.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -219,10 +217,12 @@ Bytes preloginReply() {
   const Bytes version{16, 0, 0x0F, 0xA0, 0, 0};  // 16.0.4000, sub-build 0
   Bytes out;
   const auto entry = [&](std::uint8_t option, std::uint16_t offset, std::uint16_t length) {
-    out.insert(
-        out.end(),
-        {option, static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset & 0xFF),
-         static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)});
+    // One byte at a time: mingw GCC 12 misreads an initializer-list insert as an overflow.
+    for (const std::uint8_t byte :
+         {option, static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset & 0xFF),
+          static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)}) {
+      out.push_back(byte);
+    }
   };
   constexpr std::uint16_t kData = 3 * 5 + 1;
   entry(0x00, kData, 6);      // VERSION
@@ -370,23 +370,6 @@ void TokenWriter::doneProc(std::uint16_t status, std::uint16_t command, std::uin
 void TokenWriter::returnStatus(std::int32_t value) {
   u8(kTokenReturnStatus);
   u32(static_cast<std::uint32_t>(value));
-}
-
-std::string utf8ToCp949(std::string_view text) {
-  const iconv_t cd = iconv_open("CP949", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::invalid_argument("no CP949 converter");
-  std::string out(text.size() * 2 + 1, '\0');
-  char* in = const_cast<char*>(text.data());
-  std::size_t inLeft = text.size();
-  char* at = out.data();
-  std::size_t outLeft = out.size();
-  const std::size_t rc = iconv(cd, &in, &inLeft, &at, &outLeft);
-  iconv_close(cd);
-  if (rc == static_cast<std::size_t>(-1) || inLeft != 0) {
-    throw std::invalid_argument("VarChar cell not representable in CP949");
-  }
-  out.resize(out.size() - outLeft);
-  return out;
 }
 
 void validate(const SqlResultSet& result) {

@@ -24,11 +24,8 @@ int Step(State& state, std::string list, std::string key) {
   const std::size_t comma = list.find(',');
   const std::string step = list.substr(0, comma);
   const std::size_t eq = step.find('=');
-  if (eq == std::string::npos) {
-    state[key] = step;
-  } else {
-    state[step.substr(0, eq)] = step.substr(eq + 1);
-  }
+  state[eq == std::string::npos ? key : step.substr(0, eq)] =
+      eq == std::string::npos ? step : step.substr(eq + 1);
   state["Queue"] = comma == std::string::npos ? "" : list.substr(comma + 1);
   state["QueueKey"] = key;
   return 0;

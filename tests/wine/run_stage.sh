@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# The Wine stage: the Windows test executables, then the agent end to end
+# through Wine's service manager, in a fresh Wine prefix with the Korean code
+# page. Wine is torn down on every exit path; a watchdog in its own session
+# tears it down too if this script is killed or runs past its time limit.
+# Usage: tests/wine/run_stage.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR
+set -euo pipefail
+win_bin="$(cd "$1/bin" && pwd)"
+native_bin="$(cd "$2/bin" && pwd)"
+limit="${MVX_WINE_STAGE_LIMIT:-600}"
+started_at="$(date +%s)"
+
+work="$(mktemp -d /tmp/mvx-wine.XXXXXX)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset LC_ALL LC_CTYPE LANGUAGE DISPLAY WAYLAND_DISPLAY
+touch "$work/pids"
+
+teardown() {
+  set +e
+  wineserver -k >/dev/null 2>&1
+  while read -r pid; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done <"$work/pids"
+  rm -rf "$work"
+}
+# shellcheck disable=SC2154  # status is set inside the trap
+trap 'status=$?; teardown; exit $status' EXIT
+trap 'exit 130' INT TERM
+
+# The watchdog waits for this script's PID, ends it after the time limit, then
+# tears down what it left behind. It lives in its own session so that killing
+# this script's process group does not take it along.
+# shellcheck disable=SC2016  # the watchdog expands its own arguments
+setsid bash -c '
+  runner=$1 limit=$2 work=$3
+  deadline=$(( $(date +%s) + limit ))
+  while kill -0 "$runner" 2>/dev/null; do
+    if [ "$(date +%s)" -ge "$deadline" ]; then
+      echo "wine stage: time limit of ${limit}s reached, stopping it" >&2
+      kill -TERM "$runner" 2>/dev/null; sleep 10; kill -KILL "$runner" 2>/dev/null
+    fi
+    sleep 2
+  done
+  [ -d "$work" ] || exit 0
+  WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1
+  while read -r pid; do kill "$pid" 2>/dev/null; done <"$work/pids"
+  rm -rf "$work"
+' wine-watchdog "$$" "$limit" "$work" </dev/null >/dev/null 2>&1 &
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ok() { echo "ok: $*"; }
+# Waits up to $1 seconds for the command to succeed.
+wait_for() {
+  local seconds=$1
+  shift
+  for _ in $(seq $((seconds * 5))); do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+in_file() { grep -qF -- "$2" "$1" 2>/dev/null; }
+# Wine output never goes to a pipe: a pipe keeps Wine's helpers waiting on it.
+wine_run() { wine "$@" </dev/null >>"$work/wine.log" 2>&1; }
+ctl() { wine "$win_bin/MvxServiceCtl.exe" "$@" </dev/null >"$work/ctl.out" 2>>"$work/wine.log"; }
+windows_path() { echo "Z:${1//\//\\}"; }
+
+# A private Korean locale (a fresh machine has only C and POSIX): Wine takes its ANSI code
+# page, 949, from it, and the services inherit it from the boot.
+mkdir -p "$work/locale"
+localedef -i ko_KR -f UTF-8 "$work/locale/ko_KR.UTF-8" >/dev/null 2>&1 || true
+[ -f "$work/locale/ko_KR.UTF-8/LC_CTYPE" ] || { echo "cannot build the ko_KR.UTF-8 locale"; exit 1; }
+export LOCPATH="$work/locale" LANG=ko_KR.UTF-8
+
+# Native servers first, so that their ports can go into the services' environment.
+"$native_bin/MvxDemoSqlServer" >"$work/sql.log" 2>&1 &
+echo $! >>"$work/pids"
+wait_for 10 in_file "$work/sql.log" "port " || { echo "scripted SQL server did not start"; exit 1; }
+sql_port="$(sed -n 's/^port //p' "$work/sql.log")"
+
+# The support server listens on the product's line port 1126 on a loopback address of its own,
+# so that parallel runs do not meet, and on a free HTTP port the agent is pointed at.
+mkdir -p "$work/support"
+cp "$win_bin/MvxTestService.exe" "$work/support/Mvx_RidOdadez.exe"
+printf 'stand-in library' >"$work/support/dbexpmss.dll"
+support_host=""
+for _ in 1 2 3 4 5; do
+  host="127.0.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 2))"
+  : >"$work/support.log"
+  "$native_bin/MvxTestSupportServer" "$host" 0 1126 "$work/support" >"$work/support.log" 2>&1 &
+  pid=$!
+  echo "$pid" >>"$work/pids"
+  if wait_for 10 in_file "$work/support.log" "ready"; then support_host="$host"; break; fi
+  kill "$pid" 2>/dev/null || true
+done
+[ -n "$support_host" ] || { cat "$work/support.log"; echo "support server did not start"; exit 1; }
+support_port="$(sed -n 's/^ready //p' "$work/support.log")"
+
+echo "== wine: booting a fresh prefix (LANG=$LANG)"
+wineboot -i </dev/null >"$work/wine.log" 2>&1
+wineserver -w
+# Wine's service manager gives services the system environment of the registry, read once at
+# its first service start, so the values go into the registry file while Wine is down.
+{
+  echo
+  printf '%s\n' '[System\\CurrentControlSet\\Control\\Session Manager\\Environment] 0'
+  for pair in "MVX_SUPPORT_HOST_PRIMARY=$support_host" "MVX_SUPPORT_HOST_SECONDARY=$support_host" \
+    "MVX_SUPPORT_HTTP_PORT=$support_port" "MVX_EVENT_LOG_FILE=$(windows_path "$work/eventlog.txt")"; do
+    value="${pair#*=}"
+    echo "\"${pair%%=*}\"=\"${value//\\/\\\\}\""
+  done
+} >>"$WINEPREFIX/system.reg"
+wineserver -p </dev/null >>"$work/wine.log" 2>&1
+wineboot </dev/null >>"$work/wine.log" 2>&1
+ok "prefix ready after $(($(date +%s) - started_at)) s"
+
+echo "== wine: unit tests as Windows executables"
+for exe in "$win_bin"/*_tests.exe; do
+  name="$(basename "$exe" .exe)"
+  if timeout 300 wine "$exe" --gtest_brief=1 </dev/null >"$work/$name.log" 2>&1; then
+    ok "$name: $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/$name.log")"
+  else
+    tail -n 60 "$work/$name.log"
+    fail "$name"
+  fi
+done
+
+echo "== wine: the agent through the service manager"
+agent_dir="$WINEPREFIX/drive_c/Morvex/RazuRarevi"
+mkdir -p "$agent_dir/backups"
+cp "$win_bin/MvxRazuRarevi.exe" "$win_bin/MvxRazuSettings.exe" "$agent_dir/"
+agent='C:\Morvex\RazuRarevi\MvxRazuRarevi.exe'
+settings() { wine_run 'C:\Morvex\RazuRarevi\MvxRazuSettings.exe' set "$@"; }
+settings DBServer Name "127.0.0.1,$sql_port"
+settings DBServer ID quendr
+settings DBServer Password demo
+settings DBServer DBPath C
+settings RazuRarevi BKPath 'C:\Morvex\RazuRarevi\backups'
+settings RazuRarevi FullType 3
+settings RazuRarevi FullTime 00:00
+settings RazuRarevi TimerInt 500
+settings RazuRarevi Save 4
+if in_file "$agent_dir/RazuRarevi.ini" "[DBServer]"; then ok "settings written by MvxRazuSettings.exe"
+else fail "MvxRazuSettings.exe wrote no settings"; fi
+
+service=fMvxBackupMain
+sql_has() { in_file "$work/sql.log" "$1"; }
+if wine_run "$agent" -install -silent && ctl query "$service"; then
+  ok "-install -silent created the service ($(tr -d '\r' <"$work/ctl.out"))"
+else
+  fail "-install -silent"
+fi
+if ctl start "$service" && ctl wait "$service" RUNNING 60; then ok "started: RUNNING"
+else fail "service did not reach RUNNING"; fi
+if wait_for 60 sql_has "RazuRarevi Start"; then ok "scripted SQL server reached, \"RazuRarevi Start\" written"
+else fail "no \"RazuRarevi Start\""; fi
+if sql_has "T0246"; then ok "service tables created"; else fail "no service tables"; fi
+if wait_for 60 sql_has "BACKUP DATABASE"; then ok "full backup on the first tick: $(grep -m1 -o 'BACKUP DATABASE [^ ]*' "$work/sql.log")"
+else fail "no full backup on the first tick"; fi
+
+companion_exe="$agent_dir/Mvx_RidOdadez.exe"
+if wait_for 60 in_file "$work/support.log" "GET /RazuRarevi/Mvx_RidOdadez.exe 200"; then
+  ok "companion downloaded from the loopback support server"
+else fail "companion not downloaded"; fi
+if wait_for 60 sql_has "RidOdadez Start"; then ok "\"RidOdadez Start\" recorded"
+else fail "no \"RidOdadez Start\""; fi
+if ctl query RidOdadezMain && wait_for 30 in_file "$companion_exe.events" "start"; then
+  ok "companion service installed and running ($(tr -d '\r' <"$work/ctl.out"))"
+else fail "companion service not installed or never started"; fi
+
+batches_before="$(grep -c '^\[sql' "$work/sql.log")"
+if ctl pause "$service" && ctl wait "$service" PAUSED 30; then ok "paused through ControlService"
+else fail "pause"; fi
+if ctl continue "$service" && ctl wait "$service" RUNNING 30; then ok "continued through ControlService"
+else fail "continue"; fi
+if [ "$(grep -c '^\[sql' "$work/sql.log")" = "$batches_before" ]; then ok "pause and continue changed only the reported state"
+else fail "pause or continue sent SQL"; fi
+
+if ctl stop "$service" && ctl wait "$service" STOPPED 60; then ok "stopped"
+else fail "stop"; fi
+if wait_for 10 sql_has "RazuRarevi Stop"; then ok "\"RazuRarevi Stop\" written"
+else fail "no \"RazuRarevi Stop\""; fi
+if ctl query "$service" && [ "$(tr -d '\r' <"$work/ctl.out")" = "STOPPED 0 0" ]; then ok "exit codes 0 0"
+else fail "stopped with $(cat "$work/ctl.out")"; fi
+if [ -s "$work/eventlog.txt" ]; then fail "event log entries in a healthy run: $(cat "$work/eventlog.txt")"
+else ok "no event log entries"; fi
+
+# A start that fails: the settings file cannot be read. The service manager hears a
+# service-specific error and the event log (through its stand-in file) the reason.
+mv "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.saved"
+mkdir "$agent_dir/RazuRarevi.ini"
+if ctl start "$service" && ctl wait "$service" STOPPED 60 && ctl query "$service" &&
+  grep -q '^STOPPED 1066 [1-9]' "$work/ctl.out" &&
+  wait_for 10 in_file "$work/eventlog.txt" "fMvxBackupMain: Service failed on start: Unable to read"; then
+  ok "a failed start ends STOPPED with $(tr -d '\r' <"$work/ctl.out"), event log: $(head -n1 "$work/eventlog.txt" | tr -d '\r')"
+else
+  fail "failed start: $(tr -d '\r' <"$work/ctl.out"), event log: $(cat "$work/eventlog.txt" 2>/dev/null)"
+fi
+rmdir "$agent_dir/RazuRarevi.ini"
+mv "$work/RazuRarevi.ini.saved" "$agent_dir/RazuRarevi.ini"
+
+if wine_run "$agent" -uninstall -silent && ! ctl query "$service"; then ok "-uninstall -silent removed the service"
+else fail "-uninstall -silent"; fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "--- SQL batches"; tail -n 40 "$work/sql.log"
+  echo "--- support server"; tail -n 20 "$work/support.log"
+  echo "--- wine"; tail -n 40 "$work/wine.log"
+  echo "--- agent log files"; tail -n 20 "$agent_dir"/*.log 2>/dev/null || true
+  echo "wine stage: $failures check(s) failed"
+  exit 1
+fi
+echo "wine stage passed in $(($(date +%s) - started_at)) s"
