@@ -8,31 +8,25 @@
 
 namespace mvx::testing {
 
-// The threads of a loopback server, one per connection. Finished ones are
-// joined whenever a new one starts, so a long run of connections never hits
-// the limit; the rest are joined at the end.
+// The threads of a loopback server, one per connection. Finished ones are joined whenever a new
+// one starts, so a long run of connections never hits the limit; the rest are joined at the end.
 class ConnectionWorkers {
  public:
-  ConnectionWorkers() = default;
   ~ConnectionWorkers() { JoinAll(); }
-  ConnectionWorkers(const ConnectionWorkers&) = delete;
-  ConnectionWorkers& operator=(const ConnectionWorkers&) = delete;
 
-  // Runs `serve` on a thread of its own; false (and nothing runs) while
-  // `limit` threads are still serving.
+  // Runs `serve` on a thread of its own; false (and nothing runs) while `limit` threads serve.
   bool Start(std::size_t limit, std::function<void()> serve) {
-    Reap();
+    workers_.remove_if([](Worker& worker) {
+      const bool done = worker.done;  // read once: a thread that ends meanwhile waits its turn
+      if (done) worker.thread.join();
+      return done;
+    });
     if (workers_.size() >= limit) return false;
     Worker& worker = workers_.emplace_back();
-    try {
-      worker.thread = std::thread([&done = worker.done, serve = std::move(serve)] {
-        serve();
-        done = true;
-      });
-    } catch (...) {
-      workers_.pop_back();
-      throw;
-    }
+    worker.thread = std::thread([&done = worker.done, serve = std::move(serve)] {
+      serve();
+      done = true;
+    });
     return true;
   }
 
@@ -48,18 +42,6 @@ class ConnectionWorkers {
     std::thread thread;
     std::atomic<bool> done{false};
   };
-
-  void Reap() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-      if (!it->done) {
-        ++it;
-        continue;
-      }
-      it->thread.join();
-      it = workers_.erase(it);
-    }
-  }
-
   std::list<Worker> workers_;
 };
 
