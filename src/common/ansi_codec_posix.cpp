@@ -23,26 +23,32 @@ class Iconv {
   iconv_t cd_;
 };
 
-// Length of the UTF-8 or CP949 sequence starting at text[i] that is skipped
-// when it cannot be converted: one byte for an invalid lead, else the lead's length.
-std::size_t SkipLength(std::string_view text, std::size_t i, bool fromUtf8) {
+// Length of the UTF-8 sequence starting at text[i] that is skipped when it
+// cannot be converted: one byte for an invalid lead, else the lead's length.
+std::size_t SkipLength(std::string_view text, std::size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = 1;
-  if (fromUtf8) {
-    length = lead >= 0xF0 && lead < 0xF8 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
-    for (std::size_t k = 1; k < length; ++k) {
-      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-        return k;
-      }
-    }
-  } else if (lead >= 0x81 && lead <= 0xFE && i + 1 < text.size()) {
-    length = 2;
+  const std::size_t length = lead >= 0xF0 && lead < 0xF8 ? 4
+                             : lead >= 0xE0              ? 3
+                             : lead >= 0xC2              ? 2
+                                                         : 1;
+  for (std::size_t k = 1; k < length; ++k) {
+    if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return k;
   }
   return length;
 }
 
-std::string Convert(std::string_view input, const char* to, const char* from, bool fromUtf8) {
-  Iconv cd(to, from);
+// A CP949 character is a lead byte 0x81-0xFE with a trail byte, or one byte.
+std::size_t Cp949Length(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x81 || lead > 0xFE || i + 1 >= text.size()) return 1;
+  const auto trail = static_cast<unsigned char>(text[i + 1]);
+  const bool isTrail = (trail >= 0x41 && trail <= 0x5A) || (trail >= 0x61 && trail <= 0x7A) ||
+                       (trail >= 0x81 && trail <= 0xFE);
+  return isTrail ? 2 : 1;
+}
+
+std::string FromUtf8(std::string_view input, const char* to) {
+  Iconv cd(to, "UTF-8");
   if (!cd.ok()) return std::string(input);
   std::string out;
   out.reserve(input.size() * 2);
@@ -61,8 +67,38 @@ std::string Convert(std::string_view input, const char* to, const char* from, bo
     if (err == E2BIG) continue;
     // EILSEQ, EINVAL: one replacement character for the sequence, then go on.
     out.push_back('?');
-    i += SkipLength(input, i, fromUtf8);
+    if (i < input.size()) i += SkipLength(input, i);
     iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+  }
+  return out;
+}
+
+// One character at a time: glibc's CP949 decoder swallows an unmapped pair before it reports
+// it, so a bad character could otherwise take the byte after it along.
+std::string FromCp949(std::string_view input) {
+  Iconv cd("UTF-8", "CP949");
+  if (!cd.ok()) return std::string(input);
+  std::string out;
+  out.reserve(input.size() * 2);
+  for (std::size_t i = 0; i < input.size();) {
+    const std::size_t length = Cp949Length(input, i);
+    if (static_cast<unsigned char>(input[i]) < 0x80) {
+      out.push_back(input[i]);
+    } else {
+      char buffer[8];
+      char* inPtr = const_cast<char*>(input.data() + i);
+      std::size_t inLeft = length;
+      char* outPtr = buffer;
+      std::size_t outLeft = sizeof buffer;
+      if (iconv(cd.get(), &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+          inLeft != 0) {
+        out.push_back('?');
+        iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+      } else {
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+      }
+    }
+    i += length;
   }
   return out;
 }
@@ -78,14 +114,14 @@ bool IsAscii(std::string_view text) {
 
 std::string ToAnsi(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
-  return Convert(utf8, "CP949", "UTF-8", true);
+  return FromUtf8(utf8, "CP949");
 }
 
 std::string ToCp949(std::string_view utf8) { return ToAnsi(utf8); }
 
 std::string FromAnsi(std::string_view ansi) {
   if (IsAscii(ansi)) return std::string(ansi);
-  return Convert(ansi, "UTF-8", "CP949", false);
+  return FromCp949(ansi);
 }
 
 }  // namespace mvx
