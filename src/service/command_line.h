@@ -8,6 +8,9 @@
 
 namespace mvx {
 
+// The operator commands; each takes the words after its switch as its own arguments.
+enum class OperatorCommand { kNone, kCheck, kPlan, kRestore, kRestoreTest };
+
 // The program's switches, introduced by "-" or "/" and matched without regard to case.
 struct CommandLine {
   bool install = false;
@@ -17,6 +20,8 @@ struct CommandLine {
   bool help = false;     // also --help, -?, /?
   bool version = false;  // also --version
   std::vector<std::string> unknown;
+  OperatorCommand operatorCommand = OperatorCommand::kNone;
+  std::vector<std::string> operatorArgs;
 };
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args);

@@ -14,6 +14,7 @@
 
 #include "common/host_info.h"
 #include "service/command_line.h"
+#include "service/operator_command.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
 #include "service/link_overrides.h"
@@ -141,6 +142,9 @@ int RunForeground(bool console) {
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
   if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
+  if (const std::optional<int> status = RunOperatorCommand(command, std::cout, std::cerr)) {
     return *status;
   }
   if (args.empty() && isatty(STDERR_FILENO)) std::cerr << kForegroundNotice << std::flush;

@@ -13,6 +13,7 @@
 #include "common/host_info.h"
 #include "common/win_text.h"
 #include "service/command_line.h"
+#include "service/operator_command.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
 #include "service/link_overrides.h"
@@ -302,6 +303,9 @@ int Install(const CommandLine& command) {
 int RunServiceHost(const std::vector<std::string>& args) {
   const CommandLine command = ParseCommandLine(args);
   if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
+    return *status;
+  }
+  if (const std::optional<int> status = RunOperatorCommand(command, std::cout, std::cerr)) {
     return *status;
   }
   if (command.install || command.uninstall) return Install(command);

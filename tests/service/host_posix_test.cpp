@@ -33,6 +33,11 @@ TEST(CommandLine, SwitchesWithDashOrSlashInAnyCase) {
     EXPECT_EQ(line.console, c.console);
     EXPECT_EQ(line.unknown.size(), c.unknown);
   }
+  // An operator command takes every later word as its own, switches included.
+  const CommandLine restore = ParseCommandLine({"/Restore-Test", "Db1", "-install"});
+  EXPECT_EQ(restore.operatorCommand, OperatorCommand::kRestoreTest);
+  EXPECT_EQ(restore.operatorArgs, (std::vector<std::string>{"Db1", "-install"}));
+  EXPECT_FALSE(restore.install);
 }
 
 // Help and version answer at once; anything not understood starts nothing.
@@ -51,6 +56,9 @@ TEST(CommandLine, HelpVersionAndUnknownSwitchesAnswerWithoutStarting) {
       {{"-console", "--console"}, 2, "", "unknown switch --console"},
       {{"-console"}, std::nullopt, "", ""},
       {{"/install", "/silent"}, std::nullopt, "", ""},
+      {{"-check", "--json"}, std::nullopt, "", ""},
+      {{"-install", "-check"}, 2, "", "operator command goes first and alone"},
+      {{"-plan", "-x", "/restore"}, std::nullopt, "", ""},
   };
   for (const Case& c : cases) {
     std::ostringstream out, err;
