@@ -3,12 +3,15 @@
 //   MvxServiceCtl start|stop|pause|continue NAME
 //   MvxServiceCtl wait NAME STATE SECONDS   (STATE: RUNNING, PAUSED, STOPPED)
 //   MvxServiceCtl query NAME                 (prints the state, exit code and service code)
+//   MvxServiceCtl config NAME                (prints type, start type, error control, account,
+//                                             display name and path, one per line)
 // Exit code 0 when the request was accepted or the state was reached.
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -62,9 +65,9 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring verb = argv[1];
   ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (manager.get() == nullptr) return Fail(L"OpenSCManager");
-  ScHandle service(
-      OpenServiceW(manager.get(), argv[2],
-                   SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS));
+  ScHandle service(OpenServiceW(manager.get(), argv[2],
+                                SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
+                                    SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
   if (service.get() == nullptr) return Fail(L"OpenService");
   SERVICE_STATUS status{};
   if (verb == L"start") {
@@ -80,6 +83,23 @@ int wmain(int argc, wchar_t** argv) {
     if (!QueryServiceStatus(service.get(), &status)) return Fail(L"QueryServiceStatus");
     std::wprintf(L"%ls %lu %lu\n", StateName(status.dwCurrentState), status.dwWin32ExitCode,
                  status.dwServiceSpecificExitCode);
+    return 0;
+  }
+  if (verb == L"config") {
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    // Eight-byte units: the record holds pointers into the rest of the buffer.
+    std::vector<unsigned long long> buffer(needed / 8 + 1);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size() * 8),
+                             &needed)) {
+      return Fail(L"QueryServiceConfig");
+    }
+    std::wprintf(L"type %lu\nstart %lu\nerror %lu\naccount %ls\ndisplay %ls\npath %ls\n",
+                 config->dwServiceType, config->dwStartType, config->dwErrorControl,
+                 config->lpServiceStartName ? config->lpServiceStartName : L"",
+                 config->lpDisplayName ? config->lpDisplayName : L"",
+                 config->lpBinaryPathName ? config->lpBinaryPathName : L"");
     return 0;
   }
   if (verb == L"wait" && argc == 5) {
