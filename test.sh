@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: default build, sanitizer build,
-# Windows cross build with its tests run under Wine, and a short run of each fuzz target.
+# Windows cross build with its tests run under Wine, the Debian package and the Windows installer
+# installed, upgraded and removed, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -14,6 +15,9 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
+echo "== Debian package: built, lintian, installed, upgraded, removed and purged on this machine"
+tests/packaging/deb_package_test.sh build
+
 echo "== sanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
@@ -22,6 +26,9 @@ ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$
 echo "== windows cross build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+
+echo "== Windows installer (installed, upgraded and removed in the Wine stage)"
+scripts/package.sh msi build-windows build-windows/packages
 
 echo "== wine stage: the Windows executables under Wine"
 if scripts/ensure_packages.sh "${MVX_WINE_PACKAGES[@]}"; then

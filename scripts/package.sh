@@ -34,11 +34,11 @@ build_deb() {  # BUILD_DIR OUT_DIR NEXT
   DESTDIR="$root" cmake --install "$build" --prefix / --strip >/dev/null
   if [ "$next" = yes ]; then
     install -m 0755 "$build/bin/MvxRazuRareviNext" "$root/$install_dir/MvxRazuRarevi"
-    strip --strip-unneeded --remove-section=.comment --remove-section=.note \
-      "$root/$install_dir/MvxRazuRarevi"
+    strip "$root/$install_dir/MvxRazuRarevi"
   fi
   doc="$root/usr/share/doc/$deb_name"
-  install -d "$doc" "$root/usr/share/lintian/overrides" "$root/DEBIAN"
+  install -d "$doc" "$root/usr/share/lintian/overrides" "$root/usr/share/man/man1" "$root/DEBIAN"
+  gzip -9n <"$source_dir/packaging/debian/MvxRazuSettings.1" >"$root/usr/share/man/man1/MvxRazuSettings.1.gz"
   install -m 0644 "$source_dir/packaging/debian/copyright" "$doc/copyright"
   sed "s/@VERSION@/$version/; s/@DATE@/$(date -R -d @"${SOURCE_DATE_EPOCH:-$(date +%s)}")/" \
     "$source_dir/packaging/debian/changelog.in" | gzip -9n >"$doc/changelog.gz"
