@@ -203,65 +203,55 @@ else fail "-uninstall -silent"; fi
 
 # ---------------------------------------------------------------------------------------------
 echo "== wine: the MSI package"
-# Built here from the Windows build: the package and one with the next version for the upgrade.
-source_dir="$(cd "$(dirname "$0")/../.." && pwd)"
+# Built here from the Windows build, with a second package of the next version for the upgrade.
 win_build="$(dirname "$win_bin")"
-msi="$("$source_dir/scripts/package.sh" msi "$win_build" "$work/msi")"
-next_msi="$("$source_dir/scripts/package.sh" msi "$win_build" "$work/msi-next" --next)"
+msi="$("$(dirname "$0")/../../scripts/package.sh" msi "$win_build" "$work/msi")"
+next_msi="$("$(dirname "$0")/../../scripts/package.sh" msi "$win_build" "$work/msi-next" --next)"
 next_version="$(cat "$win_build/packaging/next-version")"
 pf_dir="$WINEPREFIX/drive_c/Program Files/Morvex/RazuRarevi"
 pf_agent='C:\Program Files\Morvex\RazuRarevi\MvxRazuRarevi.exe'
+kept_backup="$pf_dir/backups/demo($(date +%Y%m%d)).ful"
 starts() { grep -c "RazuRarevi Start" "$work/sql.log" || true; }
 more_starts() { [ "$(starts)" -gt "$1" ]; }
 service_gone() { ! ctl query "$service"; }
-kept_backup="$pf_dir/backups/demo($(date +%Y%m%d)).ful"
-# The entry -install makes, to compare the package's with: all but the path.
-wine_run "$agent" -install -silent && ctl config "$service" && tr -d '\r' <"$work/ctl.out" |
-  grep -v '^path ' >"$work/install-config.txt"
+msiexec_ok() { wine_run msiexec "$1" "$(windows_path "$2")" /qn; }
+config() { ctl config "$service" && tr -d '\r' <"$work/ctl.out" | tr '\n' ' '; }
+# The entry -install makes, to compare with the package's: all but the path.
+wine_run "$agent" -install -silent && config | sed 's/ path .*//' >"$work/install-config"
 wine_run "$agent" -uninstall -silent
 # The administrator's settings, made before the install (the package ships none), with the
 # backup folder inside the program folder: the uninstall must leave both alone.
-mkdir -p "$pf_dir/backups"
-cp "$agent_dir/RazuRarevi.ini" "$pf_dir/"
+mkdir -p "$pf_dir/backups" && cp "$agent_dir/RazuRarevi.ini" "$pf_dir/" && echo backup >"$kept_backup"
 wine_run 'C:\Morvex\RazuRarevi\MvxRazuSettings.exe' set RazuRarevi BKPath \
   'C:\Program Files\Morvex\RazuRarevi\backups' --ini 'C:\Program Files\Morvex\RazuRarevi\RazuRarevi.ini'
-echo "stand-in backup" >"$kept_backup"
 starts_before="$(starts)"
-msi_win="$(windows_path "$msi")"
-if wine_run msiexec /i "$msi_win" /qn; then ok "msiexec /i $(basename "$msi") /qn: exit 0"
-else fail "msiexec /i $(basename "$msi") /qn: exit $?"; fi
-if [ -f "$pf_dir/MvxRazuRarevi.exe" ] && [ -f "$pf_dir/MvxRazuSettings.exe" ]; then ok "both programs in Program Files"
-else fail "programs missing in Program Files: $(ls "$pf_dir" 2>&1 | tr '\n' ' ')"; fi
-if ctl config "$service" && tr -d '\r' <"$work/ctl.out" | grep -v '^path ' | cmp -s - "$work/install-config.txt" &&
-  grep -qxF "path \"$pf_agent\"" <(tr -d '\r' <"$work/ctl.out"); then
-  ok "service entry as -install makes it: $(tr -d '\r' <"$work/ctl.out" | tr '\n' ' ')"
-else
-  fail "service entry: $(tr -d '\r' <"$work/ctl.out" | tr '\n' ' '), -install makes: $(tr '\n' ' ' <"$work/install-config.txt")"
-fi
-if ctl wait "$service" RUNNING 60 && wait_for 60 more_starts "$starts_before"; then
-  ok "installed service RUNNING, \"RazuRarevi Start\" written"
+if msiexec_ok /i "$msi"; then ok "msiexec /i $(basename "$msi") /qn: exit 0"; else fail "msiexec /i"; fi
+if [ -f "$pf_dir/MvxRazuRarevi.exe" ] && [ -f "$pf_dir/MvxRazuSettings.exe" ]; then ok "programs in Program Files"
+else fail "programs missing in Program Files"; fi
+entry="$(config)"
+if [ "$entry" = "$(cat "$work/install-config") path \"$pf_agent\" " ]; then ok "service entry as -install makes it: $entry"
+else fail "service entry: $entry; -install makes: $(cat "$work/install-config")"; fi
+if ctl wait "$service" RUNNING 60 && wait_for 60 more_starts "$starts_before"; then ok "RUNNING, \"RazuRarevi Start\" written"
 else fail "installed service not running or no \"RazuRarevi Start\""; fi
 
 cp "$pf_dir/RazuRarevi.ini" "$work/settings-before-upgrade"
 starts_before="$(starts)"
-if wine_run msiexec /i "$(windows_path "$next_msi")" /qn; then ok "upgrade to $next_version: exit 0"
-else fail "upgrade to $next_version: exit $?"; fi
+if msiexec_ok /i "$next_msi"; then ok "upgrade to $next_version: exit 0"; else fail "upgrade"; fi
 if cmp -s "$pf_dir/RazuRarevi.ini" "$work/settings-before-upgrade"; then ok "upgrade kept the settings file byte for byte"
 else fail "upgrade changed the settings file"; fi
 if ctl wait "$service" RUNNING 60 && wait_for 60 more_starts "$starts_before"; then ok "upgrade restarted the service"
 else fail "service not restarted by the upgrade"; fi
 wine "$pf_agent" -version </dev/null >"$work/version.out" 2>>"$work/wine.log" || true
 if in_file "$work/version.out" "$next_version"; then ok "the installed agent says $next_version"
-else fail "installed agent says: $(tr -d '\r' <"$work/version.out")"; fi
+else fail "installed agent says: $(cat "$work/version.out")"; fi
 
 [ -f "$pf_dir/RazuRarevi.Log" ] || printf '[RazuRarevi Log]\r\n' >"$pf_dir/RazuRarevi.Log"
-if wine_run msiexec /x "$(windows_path "$next_msi")" /qn; then ok "msiexec /x /qn: exit 0"
-else fail "msiexec /x /qn: exit $?"; fi
-if wait_for 30 service_gone; then ok "service removed"; else fail "service still there: $(cat "$work/ctl.out")"; fi
+if msiexec_ok /x "$next_msi"; then ok "msiexec /x /qn: exit 0"; else fail "msiexec /x"; fi
+if wait_for 30 service_gone; then ok "service removed"; else fail "service still there"; fi
 if [ ! -e "$pf_dir/MvxRazuRarevi.exe" ] && [ ! -e "$pf_dir/MvxRazuSettings.exe" ]; then ok "programs removed"
 else fail "programs left: $(ls "$pf_dir" | tr '\n' ' ')"; fi
-if [ -f "$pf_dir/RazuRarevi.ini" ] && [ -f "$pf_dir/RazuRarevi.Log" ] &&
-  [ -f "$kept_backup" ]; then ok "settings file, text log and backup kept"
+if [ -f "$pf_dir/RazuRarevi.ini" ] && [ -f "$pf_dir/RazuRarevi.Log" ] && [ -f "$kept_backup" ]; then
+  ok "settings file, text log and backup kept"
 else fail "uninstall took: $(ls -R "$pf_dir" | tr '\n' ' ')"; fi
 # ---------------------------------------------------------------------------------------------
 
