@@ -66,8 +66,10 @@ build_deb() {  # BUILD_DIR OUT_DIR NEXT
     -e "s/@SIZE@/$(du -sk --exclude=DEBIAN "$root" | cut -f1)/" \
     "$source_dir/packaging/debian/control.in" >"$root/DEBIAN/control"
   mkdir -p "$out"
-  dpkg-deb --root-owner-group -Zxz --build "$root" "$out/${deb_name}_${version}_${arch}.deb" >/dev/null
-  echo "$out/${deb_name}_${version}_${arch}.deb"
+  local deb
+  deb="$(cd "$out" && pwd)/${deb_name}_${version}_${arch}.deb"
+  dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+  echo "$deb"
   rm -rf "$scratch"
   scratch=""
 }

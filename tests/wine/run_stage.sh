@@ -249,10 +249,10 @@ else fail "installed agent says: $(cat "$work/version.out")"; fi
 if msiexec_ok /x "$next_msi"; then ok "msiexec /x /qn: exit 0"; else fail "msiexec /x"; fi
 if wait_for 30 service_gone; then ok "service removed"; else fail "service still there"; fi
 if [ ! -e "$pf_dir/MvxRazuRarevi.exe" ] && [ ! -e "$pf_dir/MvxRazuSettings.exe" ]; then ok "programs removed"
-else fail "programs left: $(ls "$pf_dir" | tr '\n' ' ')"; fi
+else fail "programs left: $(find "$pf_dir" -maxdepth 1 -type f -printf "%f ")"; fi
 if [ -f "$pf_dir/RazuRarevi.ini" ] && [ -f "$pf_dir/RazuRarevi.Log" ] && [ -f "$kept_backup" ]; then
   ok "settings file, text log and backup kept"
-else fail "uninstall took: $(ls -R "$pf_dir" | tr '\n' ' ')"; fi
+else fail "uninstall took: $(find "$pf_dir" -printf "%P ")"; fi
 # ---------------------------------------------------------------------------------------------
 
 if [ "$failures" -ne 0 ]; then
