@@ -3,6 +3,7 @@
 
 #include "backup/disk_root_path.h"
 #include "backup_test_support.h"
+#include "support/sql/sql_replies.h"
 
 namespace mvx::backuptest {
 namespace {
@@ -284,6 +285,109 @@ TEST_F(BackupPassesTest, SlotsGoInOrderAndAStopEndsThePassBetweenDatabases) {
   EXPECT_EQ(statements[1].rfind("Backup DATABASE [Second] ", 0), 0u);
   EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", "013"), Sent("Second", "013")));
   EXPECT_FALSE(connection.IsOpen());
+}
+
+// Verification reads each file back right after a BACKUP the server accepted, before the log
+// shrink, and reports in a row of its own after the backup's; off, nothing changes.
+TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
+  const std::string fullFile = File("TremoLandix(20240315).ful");
+  const std::string incFile = File("TremoLandix(20240315).inc");
+  const std::string full = "BACKUP DATABASE [TremoLandix] TO DISK = N'" + fullFile +
+                           "' WITH INIT, NOUNLOAD, NAME = N'TremoLandix 백업', NOSKIP, STATS = "
+                           "10, NOFORMAT";
+  const std::string inc = "Backup DATABASE [TremoLandix] TO DISK = N'" + incFile +
+                          "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'TremoLandix백업', "
+                          "NOSKIP, STATS = 10, NOFORMAT";
+  const std::vector<std::string> shrink = {"use TremoLandix",
+                                           "ALTER DATABASE TremoLandix SET RECOVERY SIMPLE",
+                                           "select name from sysfiles where fileid = 2",
+                                           "DBCC SHRINKFILE(Other_Log)",
+                                           "ALTER DATABASE TremoLandix SET RECOVERY FULL",
+                                           "use master"};
+  auto with = [](std::string first, std::vector<std::string> rest) {
+    rest.insert(rest.begin(), std::move(first));
+    return rest;
+  };
+  const std::string verifyFull = "RESTORE VERIFYONLY FROM DISK = N'" + fullFile + "' WITH CHECKSUM";
+  const std::string verifyInc = "RESTORE VERIFYONLY FROM DISK = N'" + incFile + "' WITH CHECKSUM";
+  const std::string damaged = "The backup set on file 1 is not valid.";
+  sql::SqlReply verifyFails;
+  verifyFails.infos = {Progress(50)};
+  verifyFails.error = sql::SqlMessage{3241, damaged, 16};
+
+  struct Case {
+    const char* name;
+    bool verify, full, backupRefused = false, verifyRefused = false;
+    std::vector<std::string> statements;
+    std::vector<std::string> rows;
+    std::string code;
+  };
+  const std::vector<Case> cases = {
+      {"off, full", false, true, false, false, with(full, shrink), {"Full Backup 완료"}, "012"},
+      {"off, differential", false, false, false, false, {inc}, {"Increment Backup 완료"}, "013"},
+      {"full verified",
+       true,
+       true,
+       false,
+       false,
+       with(full + ", CHECKSUM", with(verifyFull, shrink)),
+       {"Full Backup 완료", "Verify 완료"},
+       "012"},
+      {"full damaged",
+       true,
+       true,
+       false,
+       true,
+       with(full + ", CHECKSUM", with(verifyFull, shrink)),
+       {"Full Backup 완료", "Verify Fail!!!"},
+       "012"},
+      {"differential verified",
+       true,
+       false,
+       false,
+       false,
+       {inc + ", CHECKSUM", verifyInc},
+       {"Increment Backup 완료", "Verify 완료"},
+       "013"},
+      {"differential damaged",
+       true,
+       false,
+       false,
+       true,
+       {inc + ", CHECKSUM", verifyInc},
+       {"Increment Backup 완료", "Verify Fail!!!"},
+       "013"},
+      {"refused backup: nothing to verify",
+       true,
+       true,
+       true,
+       false,
+       {full + ", CHECKSUM"},
+       {"Full Backup Fail!!!"},
+       "002"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRules();
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    textLog.ClearLastFileLogText();
+    settings.verify = c.verify;
+    server.addRule("sysfiles", LogFileName("Other_Log"));
+    if (c.backupRefused) server.addRule("^backup database", sql::Error(3201, "refused"));
+    if (c.verifyRefused) server.addRule("^RESTORE VERIFYONLY", verifyFails);
+
+    c.full ? engine.RunFullBackups("2024-03-15") : engine.RunDifferentialBackups("2024-03-15");
+
+    EXPECT_EQ(Statements(), c.statements);
+    std::vector<LoggedMessage> rows;
+    for (const std::string& row : c.rows) rows.push_back({"TremoLandix", row});
+    EXPECT_EQ(logged, rows);
+    EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", c.code)));
+    const std::string& fileLog = textLog.LastFileLogText();
+    EXPECT_EQ(fileLog.find(damaged) != std::string::npos, c.verifyRefused) << fileLog;
+  }
 }
 
 TEST_F(BackupPassesTest, NoConnectionNoBackup) {
