@@ -1,0 +1,88 @@
+#include "backup/restore_chain.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace mvx {
+namespace {
+
+TEST(RestoreChain, NewestFullThenNewestDifferentialSinceIt) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;
+    std::string database, until;
+    std::string full, differential;  // full empty: no chain
+  };
+  const Case cases[] = {
+      {"only a full", {"Tl(20240308).ful"}, "Tl", "20240315", "Tl(20240308).ful", ""},
+      {"full plus several differentials",
+       {"Tl(20240301).ful", "Tl(20240308).ful", "Tl(20240309).inc", "Tl(20240314).inc",
+        "Tl(20240312).inc"},
+       "Tl",
+       "20240315",
+       "Tl(20240308).ful",
+       "Tl(20240314).inc"},
+      {"a differential older than the newest full",
+       {"Tl(20240301).ful", "Tl(20240305).inc", "Tl(20240308).ful"},
+       "Tl",
+       "20240315",
+       "Tl(20240308).ful",
+       ""},
+      {"a differential of the full's own day",
+       {"Tl(20240308).inc", "Tl(20240308).ful"},
+       "Tl",
+       "20240315",
+       "Tl(20240308).ful",
+       "Tl(20240308).inc"},
+      {".trf and .tri",
+       {"Tl(20240301).ful", "Tl(20240308).trf", "Tl(20240310).tri", "Tl(20240305).inc"},
+       "Tl",
+       "20240315",
+       "Tl(20240308).trf",
+       "Tl(20240310).tri"},
+      {"the agent's own file wins a day",
+       {"Tl(20240308).trf", "Tl(20240308).ful"},
+       "Tl",
+       "20240315",
+       "Tl(20240308).ful",
+       ""},
+      {"other databases' names, letter case ignored",
+       {"Foo(1)(20240314).ful", "Foo(1)(20240314).inc", "Foo2(20240314).ful", "Foo(20240301).ful",
+        "FOO(20240302).inc", "Foo.ful", "Foo(2024).ful", "xFoo(20240314).ful"},
+       "foo",
+       "20240315",
+       "Foo(20240301).ful",
+       "FOO(20240302).inc"},
+      {"a date in the past",
+       {"Tl(20240301).ful", "Tl(20240308).ful", "Tl(20240309).inc", "Tl(20240312).inc",
+        "Tl(20240314).ful"},
+       "Tl",
+       "20240310",
+       "Tl(20240308).ful",
+       "Tl(20240309).inc"},
+      {"nothing found",
+       {"Tl(20240314).inc", "Tl(20240316).ful", "Tl.ful"},
+       "Tl",
+       "20240315",
+       "",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    for (const std::string& file : c.files) dir.write(file, "backup");
+    std::string folder = dir.dir();
+    folder.pop_back();
+    BackupFolderListing listing = BackupFolderListing::Read(folder);
+    const std::optional<RestoreChain> chain = ChooseRestoreChain(listing, c.database, c.until);
+    ASSERT_EQ(chain.has_value(), !c.full.empty());
+    if (!chain) continue;
+    EXPECT_EQ(chain->full, c.full);
+    EXPECT_EQ(chain->differential, c.differential);
+    EXPECT_EQ(chain->FullPath(), folder + "\\" + c.full);
+  }
+}
+
+}  // namespace
+}  // namespace mvx
