@@ -25,22 +25,26 @@ std::optional<std::string> OpenRows(SqlQuery& query, std::string_view sql) {
   }
 }
 
-// The server's messages of the last statement, its "N percent processed."
-// ones gathered into one progress line.
+// The server's messages of the last statement in their order, its "N percent
+// processed." ones gathered into one progress line where the first stood.
 void SayMessages(const SqlQuery& query, const RestoreSay& say) {
-  std::string progress;
+  std::vector<std::string> lines;
+  std::size_t progress = 0;  // index of the progress line + 1; 0: none yet
   for (const std::string& message : query.Messages()) {
     const bool percent = message.size() > kPercentProcessed.size() &&
                          message.compare(message.size() - kPercentProcessed.size(),
                                          kPercentProcessed.size(), kPercentProcessed) == 0;
-    if (percent) {
-      progress += (progress.empty() ? "  progress: " : " ") +
-                  message.substr(0, message.size() - kPercentProcessed.size()) + "%";
-    } else {
-      say("  " + message);
+    if (!percent) {
+      lines.push_back("  " + message);
+      continue;
     }
+    if (progress == 0) {
+      lines.push_back("  progress:");
+      progress = lines.size();
+    }
+    lines[progress - 1] += " " + message.substr(0, message.size() - kPercentProcessed.size()) + "%";
   }
-  if (!progress.empty()) say(progress);
+  for (const std::string& line : lines) say(line);
 }
 
 // The header of the first backup set in a file; nullopt with the reason.
