@@ -290,84 +290,65 @@ TEST_F(BackupPassesTest, SlotsGoInOrderAndAStopEndsThePassBetweenDatabases) {
 // Verification reads each file back right after a BACKUP the server accepted, before the log
 // shrink, and reports in a row of its own after the backup's; off, nothing changes.
 TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
-  const std::string fullFile = File("TremoLandix(20240315).ful");
-  const std::string incFile = File("TremoLandix(20240315).inc");
-  const std::string full = "BACKUP DATABASE [TremoLandix] TO DISK = N'" + fullFile +
+  const std::string full = "BACKUP DATABASE [TremoLandix] TO DISK = N'" +
+                           File("TremoLandix(20240315).ful") +
                            "' WITH INIT, NOUNLOAD, NAME = N'TremoLandix 백업', NOSKIP, STATS = "
                            "10, NOFORMAT";
-  const std::string inc = "Backup DATABASE [TremoLandix] TO DISK = N'" + incFile +
+  const std::string inc = "Backup DATABASE [TremoLandix] TO DISK = N'" +
+                          File("TremoLandix(20240315).inc") +
                           "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'TremoLandix백업', "
                           "NOSKIP, STATS = 10, NOFORMAT";
-  const std::vector<std::string> shrink = {"use TremoLandix",
-                                           "ALTER DATABASE TremoLandix SET RECOVERY SIMPLE",
-                                           "select name from sysfiles where fileid = 2",
-                                           "DBCC SHRINKFILE(Other_Log)",
-                                           "ALTER DATABASE TremoLandix SET RECOVERY FULL",
-                                           "use master"};
-  auto with = [](std::string first, std::vector<std::string> rest) {
-    rest.insert(rest.begin(), std::move(first));
-    return rest;
-  };
-  const std::string verifyFull = "RESTORE VERIFYONLY FROM DISK = N'" + fullFile + "' WITH CHECKSUM";
-  const std::string verifyInc = "RESTORE VERIFYONLY FROM DISK = N'" + incFile + "' WITH CHECKSUM";
+  const std::string verify = "RESTORE VERIFYONLY FROM DISK = N'" + File("TremoLandix(20240315).");
+  const std::string shrink =
+      "use TremoLandix|ALTER DATABASE TremoLandix SET RECOVERY SIMPLE|"
+      "select name from sysfiles where fileid = 2|DBCC SHRINKFILE(Other_Log)|"
+      "ALTER DATABASE TremoLandix SET RECOVERY FULL|use master";
   const std::string damaged = "The backup set on file 1 is not valid.";
   sql::SqlReply verifyFails;
   verifyFails.infos = {Progress(50)};
   verifyFails.error = sql::SqlMessage{3241, damaged, 16};
 
   struct Case {
-    const char* name;
-    bool verify, full, backupRefused = false, verifyRefused = false;
-    std::vector<std::string> statements;
+    bool verify, full, backupRefused, verifyRefused;
+    std::string statements;  // separated by "|"
     std::vector<std::string> rows;
     std::string code;
   };
   const std::vector<Case> cases = {
-      {"off, full", false, true, false, false, with(full, shrink), {"Full Backup 완료"}, "012"},
-      {"off, differential", false, false, false, false, {inc}, {"Increment Backup 완료"}, "013"},
-      {"full verified",
-       true,
+      {false, true, false, false, full + "|" + shrink, {"Full Backup 완료"}, "012"},
+      {false, false, false, false, inc, {"Increment Backup 완료"}, "013"},
+      {true,
        true,
        false,
        false,
-       with(full + ", CHECKSUM", with(verifyFull, shrink)),
+       full + ", CHECKSUM|" + verify + "ful' WITH CHECKSUM|" + shrink,
        {"Full Backup 완료", "Verify 완료"},
        "012"},
-      {"full damaged",
-       true,
+      {true,
        true,
        false,
        true,
-       with(full + ", CHECKSUM", with(verifyFull, shrink)),
+       full + ", CHECKSUM|" + verify + "ful' WITH CHECKSUM|" + shrink,
        {"Full Backup 완료", "Verify Fail!!!"},
        "012"},
-      {"differential verified",
-       true,
+      {true,
        false,
        false,
        false,
-       {inc + ", CHECKSUM", verifyInc},
+       inc + ", CHECKSUM|" + verify + "inc' WITH CHECKSUM",
        {"Increment Backup 완료", "Verify 완료"},
        "013"},
-      {"differential damaged",
-       true,
+      {true,
        false,
        false,
        true,
-       {inc + ", CHECKSUM", verifyInc},
+       inc + ", CHECKSUM|" + verify + "inc' WITH CHECKSUM",
        {"Increment Backup 완료", "Verify Fail!!!"},
        "013"},
-      {"refused backup: nothing to verify",
-       true,
-       true,
-       true,
-       false,
-       {full + ", CHECKSUM"},
-       {"Full Backup Fail!!!"},
-       "002"},
+      {true, true, true, false, full + ", CHECKSUM", {"Full Backup Fail!!!"}, "002"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.statements);
     server.clearRules();
     server.clearRecords();
     logged.clear();
@@ -380,13 +361,14 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
 
     c.full ? engine.RunFullBackups("2024-03-15") : engine.RunDifferentialBackups("2024-03-15");
 
-    EXPECT_EQ(Statements(), c.statements);
+    std::string sent;
+    for (const std::string& statement : Statements()) sent += (sent.empty() ? "" : "|") + statement;
+    EXPECT_EQ(sent, c.statements);
     std::vector<LoggedMessage> rows;
     for (const std::string& row : c.rows) rows.push_back({"TremoLandix", row});
     EXPECT_EQ(logged, rows);
     EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", c.code)));
-    const std::string& fileLog = textLog.LastFileLogText();
-    EXPECT_EQ(fileLog.find(damaged) != std::string::npos, c.verifyRefused) << fileLog;
+    EXPECT_EQ(textLog.LastFileLogText().find(damaged) != std::string::npos, c.verifyRefused);
   }
 }
 

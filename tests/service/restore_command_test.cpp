@@ -14,9 +14,7 @@ namespace mvx {
 namespace {
 
 namespace sql = mvx::testing;
-using sql::Error;
 using sql::Rows;
-using Type = sql::SqlColumn::Type;
 
 constexpr const char* kFullGuid = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
 
@@ -24,7 +22,7 @@ constexpr const char* kFullGuid = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
 sql::SqlReply Header(std::string database, int type, std::string setGuid, std::string baseGuid) {
   return Rows({{"BackupName"},
                {"DatabaseName"},
-               {"BackupType", Type::Int},
+               {"BackupType", sql::SqlColumn::Type::Int},
                {"BackupSetGUID"},
                {"DifferentialBaseGUID"}},
               {{"x 백업", database, std::to_string(type), setGuid, baseGuid}});
@@ -46,7 +44,7 @@ class RestoreCommandTest : public ::testing::Test {
     Put("DBServer", "BackupDB1", "TremoLandix");
     Put("DBServer", "BackupDB2", "Other");
     Put("RazuRarevi", "BKPath", folder);
-    std::filesystem::create_directory(backups.file("백업"));
+    std::filesystem::create_directory(folder);
     for (const char* name : {"TremoLandix(20240308).ful", "TremoLandix(20240312).inc",
                              "TremoLandix(20240301).ful", "Other(20240310).ful"}) {
       backups.write("백업/" + std::string(name), "backup");
@@ -75,22 +73,33 @@ class RestoreCommandTest : public ::testing::Test {
         .WriteString(section, ScrambleValue(key), ScrambleValue(ToAnsi(value)));
   }
 
-  struct Outcome {
-    int status;
-    std::string out, err;
-  };
-  Outcome Run(bool drill, const std::vector<std::string>& args) {
+  // The command's exit status, and its output and error text together.
+  std::pair<int, std::string> Run(bool drill, const std::string& words) {
+    std::istringstream split(words);
+    std::vector<std::string> args;
+    for (std::string word; split >> word;) args.push_back(word);
     ServiceOptions options;
     options.exeDir = exe.dir();
     options.databasePort = server.port();
-    std::ostringstream out, err;
-    const int status = drill ? RunRestoreTestCommand(args, options, clock, out, err)
-                             : RunRestoreCommand(args, options, clock, out, err);
-    return {status, out.str(), err.str()};
+    std::ostringstream out;
+    const int status = drill ? RunRestoreTestCommand(args, options, clock, out, out)
+                             : RunRestoreCommand(args, options, clock, out, out);
+    return {status, Short(out.str())};
   }
-  std::string File(const std::string& name) const { return folder + "\\" + name; }
-  std::string FromDisk(const std::string& name) const {
-    return " FROM DISK = N'" + File(name) + "'";
+  // File paths shortened to their names.
+  std::string Short(std::string text) const {
+    for (std::size_t at; (at = text.find(folder + "\\")) != std::string::npos;) {
+      text.erase(at, folder.size() + 1);
+    }
+    return text;
+  }
+  // The statements sent but the activity rows, separated by "|".
+  std::string Sent() const {
+    std::string sent;
+    for (const std::string& text : server.batchTexts()) {
+      if (text.rfind("insert into", 0) != 0) sent += (sent.empty() ? "" : "|") + Short(text);
+    }
+    return sent;
   }
 
   sql::ScriptedSqlServer server;
@@ -100,108 +109,80 @@ class RestoreCommandTest : public ::testing::Test {
   ManualClock clock{LocalDateTime::Make(2024, 3, 15, 18, 0)};
 };
 
+const std::string kExists = "select name from master.dbo.sysdatabases where name = N'";
+const std::string kHeaders =
+    "RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240308).ful'|"
+    "RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240312).inc'";
+const std::string kFolders =
+    "select cast(SERVERPROPERTY('InstanceDefaultDataPath') as nvarchar(4000)) as DataPath, "
+    "cast(SERVERPROPERTY('InstanceDefaultLogPath') as nvarchar(4000)) as LogPath";
+std::string RestoreFull(const std::string& target) {
+  return "RESTORE DATABASE [" + target +
+         "] FROM DISK = N'TremoLandix(20240308).ful' WITH NORECOVERY, STATS = 5";
+}
+std::string RestoreDifferential(const std::string& target) {
+  return "RESTORE DATABASE [" + target +
+         "] FROM DISK = N'TremoLandix(20240312).inc' WITH RECOVERY, STATS = 5";
+}
+std::string Moves(const std::string& to) {
+  return ", MOVE N'Tl' TO N'/var/opt/mssql/data/" + to + ".mdf', MOVE N'Tl_Log' TO " +
+         "N'/var/opt/mssql/log/" + to + "_log.ldf', MOVE N'Tl_2' TO N'/var/opt/mssql/data/" + to +
+         "_2.ndf'";
+}
+
 TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
-  const std::string exists = "select name from master.dbo.sysdatabases where name = N'";
-  const std::string fullHeader = "RESTORE HEADERONLY" + FromDisk("TremoLandix(20240308).ful");
-  const std::string incHeader = "RESTORE HEADERONLY" + FromDisk("TremoLandix(20240312).inc");
-  const std::string full = "RESTORE DATABASE [TremoLandix]" +
-                           FromDisk("TremoLandix(20240308).ful") + " WITH NORECOVERY, STATS = 5";
-  const std::string inc = "RESTORE DATABASE [TremoLandix]" + FromDisk("TremoLandix(20240312).inc") +
-                          " WITH RECOVERY, STATS = 5";
-  const std::string copyMoves =
-      ", MOVE N'Tl' TO N'/var/opt/mssql/data/Copy.mdf', MOVE N'Tl_Log' TO "
-      "N'/var/opt/mssql/log/Copy_log.ldf', MOVE N'Tl_2' TO N'/var/opt/mssql/data/Copy_2.ndf'";
-  sql::SqlReply existing = Rows({{"name"}}, {{"TremoLandix"}});
-  sql::SqlReply otherFull = Header("TremoLandix", 1, "C0FFEE", "");
-  sql::SqlReply missing = Error(3201, "Cannot open backup device. Operating system error 2.");
+  const std::string full = RestoreFull("TremoLandix");
+  const std::string inc = RestoreDifferential("TremoLandix");
+  const std::string start = kExists + "TremoLandix'|" + kHeaders;
   sql::SqlReply refused = Restored();
   refused.error = sql::SqlMessage{3159, "The tail of the log has not been backed up.", 16};
 
   struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    std::vector<std::pair<std::string, sql::SqlReply>> rules;  // before the fixture's
+    std::string words;
+    std::string pattern;  // a rule before the fixture's
+    sql::SqlReply reply;
     int status;
-    std::vector<std::string> sent;
+    std::string sent;
     std::string said;  // in the output or the error text
   };
   const std::vector<Case> cases = {
-      {"without --run nothing is sent", {"TremoLandix"}, {}, 0, {}, "  " + full + "\n  " + inc},
-      {"an older day",
-       {"TremoLandix", "--date", "2024-03-05"},
+      {"TremoLandix", "", {}, 0, "", "\n  " + full + "\n  " + inc + "\n"},
+      {"TremoLandix --date 2024-03-05", "", {}, 0, "", "TremoLandix(20240301).ful' WITH RECOVERY"},
+      {"TremoLandix --run", "", {}, 0, start + "|" + full + "|" + inc, "progress: 5% 50% 100%"},
+      {"TremoLandix --run --as Copy",
+       "",
        {},
        0,
-       {},
-       "RESTORE DATABASE [TremoLandix]" + FromDisk("TremoLandix(20240301).ful") +
-           " WITH RECOVERY, STATS = 5\n"},
-      {"restored",
-       {"TremoLandix", "--run"},
-       {},
-       0,
-       {exists + "TremoLandix'", fullHeader, incHeader, full, inc},
-       "progress: 5% 50% 100%"},
-      {"next to the original",
-       {"TremoLandix", "--run", "--as", "Copy"},
-       {},
-       0,
-       {exists + "Copy'", fullHeader, incHeader,
-        "RESTORE FILELISTONLY" + FromDisk("TremoLandix(20240308).ful"),
-        "select cast(SERVERPROPERTY('InstanceDefaultDataPath') as nvarchar(4000)) as DataPath, "
-        "cast(SERVERPROPERTY('InstanceDefaultLogPath') as nvarchar(4000)) as LogPath",
-        "RESTORE DATABASE [Copy]" + FromDisk("TremoLandix(20240308).ful") +
-            " WITH NORECOVERY, STATS = 5" + copyMoves,
-        "RESTORE DATABASE [Copy]" + FromDisk("TremoLandix(20240312).inc") +
-            " WITH RECOVERY, STATS = 5"},
+       kExists + "Copy'|" + kHeaders +
+           "|RESTORE FILELISTONLY FROM DISK = N'TremoLandix(20240308).ful'|" + kFolders + "|" +
+           RestoreFull("Copy") + Moves("Copy") + "|" + RestoreDifferential("Copy"),
        "Restored Copy."},
-      {"an existing database needs --replace",
-       {"TremoLandix", "--run"},
-       {{"sysdatabases", existing}},
-       2,
-       {exists + "TremoLandix'"},
-       "--replace"},
-      {"over an existing database",
-       {"TremoLandix", "--run", "--replace"},
-       {{"sysdatabases", existing}},
-       0,
-       {exists + "TremoLandix'", fullHeader, incHeader, full + ", REPLACE", inc},
-       "Restored"},
-      {"a differential of another full",
-       {"TremoLandix", "--run"},
-       {{"HEADERONLY.*\\.ful", otherFull}},
-       2,
-       {exists + "TremoLandix'", fullHeader, incHeader},
+      {"TremoLandix --run", "sysdatabases", Rows({{"name"}}, {{"TremoLandix"}}), 2,
+       kExists + "TremoLandix'", "Add --replace"},
+      {"TremoLandix --run --replace", "sysdatabases", Rows({{"name"}}, {{"TremoLandix"}}), 0,
+       start + "|" + full + ", REPLACE|" + inc, "Restored"},
+      {"TremoLandix --run", "HEADERONLY.*\\.ful", Header("TremoLandix", 1, "C0FFEE", ""), 2, start,
        "belongs to another full backup"},
-      {"another database's backup",
-       {"Other", "--run", "--as", "TremoLandix", "--replace"},
-       {{"HEADERONLY", Header("Brivellon", 1, "B1", "")}},
-       2,
-       {exists + "TremoLandix'", "RESTORE HEADERONLY" + FromDisk("Other(20240310).ful")},
+      {"Other --run --as TremoLandix --replace", "HEADERONLY", Header("Brivellon", 1, "B1", ""), 2,
+       kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'Other(20240310).ful'",
        "not a full backup (type 1) of Other"},
-      {"a file the server cannot open",
-       {"TremoLandix", "--run"},
-       {{"HEADERONLY", missing}},
-       1,
-       {exists + "TremoLandix'", fullHeader},
+      {"TremoLandix --run", "HEADERONLY", sql::Error(3201, "Operating system error 2."), 1,
+       kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240308).ful'",
        "Operating system error 2"},
-      {"a refused restore",
-       {"TremoLandix", "--run"},
-       {{"^RESTORE DATABASE", refused}},
-       1,
-       {exists + "TremoLandix'", fullHeader, incHeader, full},
-       "tail of the log"},
-      {"no backup of that database", {"Gone", "--run"}, {}, 2, {}, "no full backup of Gone"},
-      {"a usage error", {"TremoLandix", "--date", "2024-02-30"}, {}, 2, {}, "usage:"},
+      {"TremoLandix --run", "^RESTORE DATABASE", refused, 1, start + "|" + full, "tail of the log"},
+      {"Gone --run", "", {}, 2, "", "no full backup of Gone"},
+      {"TremoLandix --date 2024-02-30", "", {}, 2, "", "usage:"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.words + " " + c.pattern);
     server.clearRecords();
     server.clearRules();
-    for (const auto& [pattern, reply] : c.rules) server.addRule(pattern, reply);
+    if (!c.pattern.empty()) server.addRule(c.pattern, c.reply);
     Serve();
-    const Outcome o = Run(false, c.args);
-    EXPECT_EQ(o.status, c.status) << o.err;
-    EXPECT_EQ(server.batchTexts(), c.sent);
-    EXPECT_NE((o.out + o.err).find(c.said), std::string::npos) << o.out << o.err;
+    const auto [status, said] = Run(false, c.words);
+    EXPECT_EQ(status, c.status) << said;
+    EXPECT_EQ(Sent(), c.sent);
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
   }
 }
 
@@ -209,54 +190,33 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
 // slot-1 database's activity table, and the exit status says whether all passed.
 TEST_F(RestoreCommandTest, RestoreTestChecksAndDropsACopyOfEachDatabase) {
   Put("DBServer", "BackupDB3", "Gone");
+  const std::string copy = "TremoLandix_RestoreTest";
   server.addRule("^DBCC CHECKDB \\(\\[Other_RestoreTest\\]\\)",
-                 Error(8928, "Object ID 5, index ID 1: Page (1:77) could not be processed."));
+                 sql::Error(8928, "Object ID 5, index ID 1: Page (1:77) could not be processed."));
   // The copy of TremoLandix exists from its restore on, until it is dropped.
-  server.addRule("where name = N'TremoLandix_RestoreTest'", Rows({{"name"}}, {}), 1);
-  server.addRule("where name = N'TremoLandix_RestoreTest'", Rows({{"name"}}, {}), 1);
-  server.addRule("where name = N'TremoLandix_RestoreTest'",
-                 Rows({{"name"}}, {{"TremoLandix_RestoreTest"}}), 1);
+  server.addRule("where name = N'" + copy + "'", Rows({{"name"}}, {}), 2);
+  server.addRule("where name = N'" + copy + "'", Rows({{"name"}}, {{copy}}), 1);
   Serve();
   clock.SetStepMilliseconds(10);
 
-  const Outcome o = Run(true, {});
+  EXPECT_EQ(Run(true, "").first, 1);
 
-  EXPECT_EQ(o.status, 1);
-  const std::vector<std::string> batches = server.batchTexts();
-  const std::string copy = "TremoLandix_RestoreTest";
-  const std::vector<std::string> tremoLandix = {
-      "select name from master.dbo.sysdatabases where name = N'" + copy + "'",
-      "select name from master.dbo.sysdatabases where name = N'" + copy + "'",
-      "RESTORE HEADERONLY" + FromDisk("TremoLandix(20240308).ful"),
-      "RESTORE HEADERONLY" + FromDisk("TremoLandix(20240312).inc"),
-      "RESTORE FILELISTONLY" + FromDisk("TremoLandix(20240308).ful"),
-      std::string(batches.at(5)),
-      "RESTORE DATABASE [" + copy + "]" + FromDisk("TremoLandix(20240308).ful") +
-          " WITH NORECOVERY, STATS = 5, MOVE N'Tl' TO N'/var/opt/mssql/data/" + copy +
-          ".mdf', MOVE N'Tl_Log' TO N'/var/opt/mssql/log/" + copy +
-          "_log.ldf', MOVE N'Tl_2' TO N'/var/opt/mssql/data/" + copy + "_2.ndf'",
-      "RESTORE DATABASE [" + copy + "]" + FromDisk("TremoLandix(20240312).inc") +
-          " WITH RECOVERY, STATS = 5",
-      "DBCC CHECKDB ([" + copy + "]) WITH NO_INFOMSGS",
-      "select name from master.dbo.sysdatabases where name = N'" + copy + "'",
-      "DROP DATABASE [" + copy + "]",
-  };
-  ASSERT_GT(batches.size(), tremoLandix.size());
-  EXPECT_EQ(std::vector<std::string>(batches.begin(), batches.begin() + 11), tremoLandix);
+  const std::string sent = Sent();
+  EXPECT_EQ(sent.substr(0, sent.find("|" + kExists + "Other_RestoreTest")),
+            kExists + copy + "'|" + kExists + copy + "'|" + kHeaders +
+                "|RESTORE FILELISTONLY FROM DISK = N'TremoLandix(20240308).ful'|" + kFolders + "|" +
+                RestoreFull(copy) + Moves(copy) + "|" + RestoreDifferential(copy) +
+                "|DBCC CHECKDB ([" + copy + "]) WITH NO_INFOMSGS|" + kExists + copy +
+                "'|DROP DATABASE [" + copy + "]");
   std::vector<std::string> rows;
   for (const sql::SqlBatch& batch : server.batches()) {
     if (batch.text.rfind("insert into", 0) != 0) continue;
     EXPECT_EQ(batch.database, "TremoLandix");
-    rows.push_back(batch.text);
+    rows.push_back(batch.text.substr(batch.text.find("getDate() ,") + 11));
   }
-  const std::string insert = "insert into T0245 (C002,C003,C004,C005) values ( getDate() ,'";
-  EXPECT_EQ(rows,
-            (std::vector<std::string>{insert + "TremoLandix' ,'Restore Test 완료' ,'RazuRarevi' )",
-                                      insert + "Other' ,'Restore Test Fail!!!' ,'RazuRarevi' )",
-                                      insert + "Gone' ,'Restore Test Fail!!!' ,'RazuRarevi' )"}));
-  EXPECT_NE(std::find(batches.begin(), batches.end(),
-                      "DBCC CHECKDB ([Other_RestoreTest]) WITH NO_INFOMSGS"),
-            batches.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"'TremoLandix' ,'Restore Test 완료' ,'RazuRarevi' )",
+                                            "'Other' ,'Restore Test Fail!!!' ,'RazuRarevi' )",
+                                            "'Gone' ,'Restore Test Fail!!!' ,'RazuRarevi' )"}));
   const std::string log = FromAnsi(exe.read("RazuRarevi.Log"));
   for (const std::string expected :
        {"Restore Test 완료 TremoLandix: TremoLandix(20240308).ful + TremoLandix(20240312).inc",
@@ -265,8 +225,8 @@ TEST_F(RestoreCommandTest, RestoreTestChecksAndDropsACopyOfEachDatabase) {
     EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
   }
 
-  EXPECT_EQ(Run(true, {"TremoLandix"}).status, 0);
-  EXPECT_EQ(Run(true, {"a", "b"}).status, 2);
+  EXPECT_EQ(Run(true, "TremoLandix").first, 0);
+  EXPECT_EQ(Run(true, "a b").first, 2);
 }
 
 }  // namespace
