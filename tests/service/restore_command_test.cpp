@@ -16,25 +16,12 @@ namespace {
 namespace sql = mvx::testing;
 using sql::Rows;
 
-constexpr const char* kFullGuid = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
-
-// The columns of RESTORE HEADERONLY the commands read, among others a server sends.
-sql::SqlReply Header(std::string database, int type, std::string setGuid, std::string baseGuid) {
-  return Rows({{"BackupName"},
-               {"DatabaseName"},
-               {"BackupType", sql::SqlColumn::Type::Int},
-               {"BackupSetGUID"},
-               {"DifferentialBaseGUID"}},
-              {{"x 백업", database, std::to_string(type), setGuid, baseGuid}});
-}
-
-sql::SqlReply Restored() {
-  sql::SqlReply reply;
-  for (int percent : {5, 50, 100}) {
-    reply.infos.push_back({3211, std::to_string(percent) + " percent processed.", 0});
-  }
-  reply.infos.push_back({3014, "RESTORE DATABASE successfully processed 361 pages.", 0});
-  return reply;
+// The columns of RESTORE HEADERONLY that the commands read.
+sql::SqlReply Header(std::string database, std::string type, std::string set, std::string base) {
+  using Type = sql::SqlColumn::Type;
+  return Rows(
+      {{"DatabaseName"}, {"BackupType", Type::Int}, {"BackupSetGUID"}, {"DifferentialBaseGUID"}},
+      {{database, type, set, base}});
 }
 
 class RestoreCommandTest : public ::testing::Test {
@@ -54,18 +41,16 @@ class RestoreCommandTest : public ::testing::Test {
   // A server holding none of the restored databases, whose backups are the folder's files.
   void Serve() {
     server.addRule("^select name from master.dbo.sysdatabases", Rows({{"name"}}, {}));
-    server.addRule("HEADERONLY.*TremoLandix\\(20240308\\)",
-                   Header("TremoLandix", 1, kFullGuid, ""));
-    server.addRule("HEADERONLY.*TremoLandix\\(20240312\\)",
-                   Header("TremoLandix", 5, "A1", kFullGuid));
-    server.addRule("HEADERONLY.*Other", Header("Other", 1, "B1", ""));
+    server.addRule("HEADERONLY.*TremoLandix\\(20240308\\)", Header("TremoLandix", "1", "F1", ""));
+    server.addRule("HEADERONLY.*TremoLandix\\(20240312\\)", Header("TremoLandix", "5", "D1", "f1"));
+    server.addRule("HEADERONLY.*Other", Header("Other", "1", "B1", ""));
     server.addRule("FILELISTONLY", Rows({{"LogicalName"}, {"PhysicalName"}, {"Type"}},
                                         {{"Tl", "D:\\Tl.mdf", "D"},
                                          {"Tl_Log", "D:\\Tl_log.ldf", "L"},
                                          {"Tl_2", "D:\\Tl_2.ndf", "D"}}));
     server.addRule("SERVERPROPERTY", Rows({{"DataPath"}, {"LogPath"}},
                                           {{"/var/opt/mssql/data/", "/var/opt/mssql/log"}}));
-    server.addRule("^RESTORE DATABASE", Restored());
+    server.addRule("^RESTORE DATABASE", restored);
   }
 
   void Put(const std::string& section, const std::string& key, const std::string& value) {
@@ -106,6 +91,10 @@ class RestoreCommandTest : public ::testing::Test {
   sql::TempDir exe;
   sql::TempDir backups;
   std::string folder = backups.file("백업");
+  sql::SqlReply restored{.infos = {{3211, "5 percent processed."},
+                                   {3211, "50 percent processed."},
+                                   {3211, "100 percent processed."},
+                                   {3014, "RESTORE DATABASE successfully processed 361 pages."}}};
   ManualClock clock{LocalDateTime::Make(2024, 3, 15, 18, 0)};
 };
 
@@ -134,7 +123,7 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
   const std::string full = RestoreFull("TremoLandix");
   const std::string inc = RestoreDifferential("TremoLandix");
   const std::string start = kExists + "TremoLandix'|" + kHeaders;
-  sql::SqlReply refused = Restored();
+  sql::SqlReply refused = restored;
   refused.error = sql::SqlMessage{3159, "The tail of the log has not been backed up.", 16};
 
   struct Case {
@@ -161,10 +150,10 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        kExists + "TremoLandix'", "Add --replace"},
       {"TremoLandix --run --replace", "sysdatabases", Rows({{"name"}}, {{"TremoLandix"}}), 0,
        start + "|" + full + ", REPLACE|" + inc, "Restored"},
-      {"TremoLandix --run", "HEADERONLY.*\\.ful", Header("TremoLandix", 1, "C0FFEE", ""), 2, start,
-       "belongs to another full backup"},
-      {"Other --run --as TremoLandix --replace", "HEADERONLY", Header("Brivellon", 1, "B1", ""), 2,
-       kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'Other(20240310).ful'",
+      {"TremoLandix --run", "HEADERONLY.*\\.ful", Header("TremoLandix", "1", "C0FFEE", ""), 2,
+       start, "belongs to another full backup"},
+      {"Other --run --as TremoLandix --replace", "HEADERONLY", Header("Brivellon", "1", "B1", ""),
+       2, kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'Other(20240310).ful'",
        "not a full backup (type 1) of Other"},
       {"TremoLandix --run", "HEADERONLY", sql::Error(3201, "Operating system error 2."), 1,
        kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240308).ful'",
