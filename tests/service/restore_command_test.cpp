@@ -34,7 +34,7 @@ class RestoreCommandTest : public ::testing::Test {
     std::filesystem::create_directory(folder);
     for (const char* name : {"TremoLandix(20240308).ful", "TremoLandix(20240312).inc",
                              "TremoLandix(20240301).ful", "Other(20240310).ful"}) {
-      backups.write("백업/" + std::string(name), "backup");
+      backups.write("set/" + std::string(name), "backup");
     }
   }
 
@@ -90,7 +90,7 @@ class RestoreCommandTest : public ::testing::Test {
   sql::ScriptedSqlServer server;
   sql::TempDir exe;
   sql::TempDir backups;
-  std::string folder = backups.file("백업");
+  std::string folder = backups.file("set");
   sql::SqlReply restored{.infos = {{3211, "5 percent processed."},
                                    {3211, "50 percent processed."},
                                    {3211, "100 percent processed."},
