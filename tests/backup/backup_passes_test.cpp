@@ -304,9 +304,7 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
       "select name from sysfiles where fileid = 2|DBCC SHRINKFILE(Other_Log)|"
       "ALTER DATABASE TremoLandix SET RECOVERY FULL|use master";
   const std::string damaged = "The backup set on file 1 is not valid.";
-  sql::SqlReply verifyFails;
-  verifyFails.infos = {Progress(50)};
-  verifyFails.error = sql::SqlMessage{3241, damaged, 16};
+  const sql::SqlReply verifyFails{.infos = {Progress(50)}, .error = {{3241, damaged, 16}}};
 
   struct Case {
     bool verify, full, backupRefused, verifyRefused;
@@ -314,37 +312,15 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
     std::vector<std::string> rows;
     std::string code;
   };
+  const std::string checkedFull = full + ", CHECKSUM|" + verify + "ful' WITH CHECKSUM|" + shrink;
+  const std::string checkedInc = inc + ", CHECKSUM|" + verify + "inc' WITH CHECKSUM";
   const std::vector<Case> cases = {
       {false, true, false, false, full + "|" + shrink, {"Full Backup 완료"}, "012"},
       {false, false, false, false, inc, {"Increment Backup 완료"}, "013"},
-      {true,
-       true,
-       false,
-       false,
-       full + ", CHECKSUM|" + verify + "ful' WITH CHECKSUM|" + shrink,
-       {"Full Backup 완료", "Verify 완료"},
-       "012"},
-      {true,
-       true,
-       false,
-       true,
-       full + ", CHECKSUM|" + verify + "ful' WITH CHECKSUM|" + shrink,
-       {"Full Backup 완료", "Verify Fail!!!"},
-       "012"},
-      {true,
-       false,
-       false,
-       false,
-       inc + ", CHECKSUM|" + verify + "inc' WITH CHECKSUM",
-       {"Increment Backup 완료", "Verify 완료"},
-       "013"},
-      {true,
-       false,
-       false,
-       true,
-       inc + ", CHECKSUM|" + verify + "inc' WITH CHECKSUM",
-       {"Increment Backup 완료", "Verify Fail!!!"},
-       "013"},
+      {true, true, false, false, checkedFull, {"Full Backup 완료", "Verify 완료"}, "012"},
+      {true, true, false, true, checkedFull, {"Full Backup 완료", "Verify Fail!!!"}, "012"},
+      {true, false, false, false, checkedInc, {"Increment Backup 완료", "Verify 완료"}, "013"},
+      {true, false, false, true, checkedInc, {"Increment Backup 완료", "Verify Fail!!!"}, "013"},
       {true, true, true, false, full + ", CHECKSUM", {"Full Backup Fail!!!"}, "002"},
   };
   for (const Case& c : cases) {

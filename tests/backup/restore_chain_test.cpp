@@ -13,30 +13,28 @@ TEST(RestoreChain, NewestFullThenNewestDifferentialSinceIt) {
   struct Case {
     const char* name;
     std::string files;  // separated by blanks
-    std::string database, until;
     std::string chain;  // "full differential"; empty: none
+    std::string database = "Tl", until = "20240315";
   };
   const Case cases[] = {
-      {"only a full", "Tl(20240308).ful", "Tl", "20240315", "Tl(20240308).ful "},
-      {"full plus several differentials",
-       "Tl(20240301).ful Tl(20240308).ful Tl(20240309).inc Tl(20240314).inc Tl(20240312).inc", "Tl",
-       "20240315", "Tl(20240308).ful Tl(20240314).inc"},
-      {"a differential older than the newest full",
-       "Tl(20240301).ful Tl(20240305).inc Tl(20240308).ful", "Tl", "20240315", "Tl(20240308).ful "},
-      {"a differential of the full's day", "Tl(20240308).inc Tl(20240308).ful", "Tl", "20240315",
-       "Tl(20240308).ful Tl(20240308).inc"},
-      {".trf and .tri", "Tl(20240301).ful Tl(20240308).trf Tl(20240310).tri Tl(20240305).inc", "Tl",
-       "20240315", "Tl(20240308).trf Tl(20240310).tri"},
-      {"the agent's own file wins a day", "Tl(20240308).trf Tl(20240308).ful", "Tl", "20240315",
+      {"only a full; the agent's own extension wins a day", "Tl(20240308).trf Tl(20240308).ful",
        "Tl(20240308).ful "},
+      {"full plus several differentials",
+       "Tl(20240301).ful Tl(20240308).ful Tl(20240309).inc Tl(20240314).inc Tl(20240312).inc",
+       "Tl(20240308).ful Tl(20240314).inc"},
+      {"a differential older than the newest full, one of the full's day",
+       "Tl(20240301).ful Tl(20240305).inc Tl(20240308).ful Tl(20240308).inc",
+       "Tl(20240308).ful Tl(20240308).inc"},
+      {".trf and .tri", "Tl(20240301).ful Tl(20240308).trf Tl(20240310).tri Tl(20240305).inc",
+       "Tl(20240308).trf Tl(20240310).tri"},
       {"other databases' names, letter case ignored",
        "Foo(1)(20240314).ful Foo(1)(20240314).inc Foo2(20240314).ful Foo(20240301).ful "
        "FOO(20240302).inc Foo.ful Foo(2024).ful xFoo(20240314).ful",
-       "foo", "20240315", "Foo(20240301).ful FOO(20240302).inc"},
+       "Foo(20240301).ful FOO(20240302).inc", "foo"},
       {"a date in the past",
-       "Tl(20240301).ful Tl(20240308).ful Tl(20240309).inc Tl(20240312).inc Tl(20240314).ful", "Tl",
-       "20240310", "Tl(20240308).ful Tl(20240309).inc"},
-      {"nothing found", "Tl(20240314).inc Tl(20240316).ful Tl.ful", "Tl", "20240315", ""},
+       "Tl(20240301).ful Tl(20240308).ful Tl(20240309).inc Tl(20240312).inc Tl(20240314).ful",
+       "Tl(20240308).ful Tl(20240309).inc", "Tl", "20240310"},
+      {"nothing found", "Tl(20240314).inc Tl(20240316).ful Tl.ful", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
