@@ -60,12 +60,13 @@ bool ConnectToMaster(SqlConnection& connection, const Settings& settings, int po
   params.userName = settings.login;
   params.password = settings.password;
   params.portOverride = port;
+  const std::string server = params.hostName;
   connection.SetParams(std::move(params));
   try {
     connection.Open();
     return true;
   } catch (const std::exception& e) {
-    error = "cannot connect to " + settings.serverName + ": " + e.what();
+    error = "cannot connect to " + server + ": " + e.what();
     return false;
   }
 }
