@@ -137,7 +137,9 @@ int RunRestoreTestCommand(const std::vector<std::string>& args, const ServiceOpt
                      [&](std::string_view line) { out << "  " << line << "\n"
                                                       << std::flush; });
     allPassed = allPassed && result.passed;
-    out << "  " << (result.passed ? "passed" : "FAILED: " + result.reason) << "\n";
+    out << "  " << (result.passed ? "passed" : "FAILED");
+    if (!result.reason.empty()) out << ": " << result.reason;
+    out << "\n";
     tables.WriteServiceLog(database, result.passed ? kTestPassed : kTestFailed);
     std::string line = std::string(result.passed ? kTestPassed : kTestFailed) + " " + database +
                        ": " + result.chain;
