@@ -100,6 +100,7 @@ std::optional<std::vector<RestoreMove>> PlanMoves(SqlQuery& query, const Restore
     return std::nullopt;
   }
   query.Close();
+  say(kDefaultFoldersQuery);
   if (const std::optional<std::string> error = OpenRows(query, kDefaultFoldersQuery)) {
     reason = "the server does not name its default folders: " + *error;
     return std::nullopt;
