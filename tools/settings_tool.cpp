@@ -33,10 +33,16 @@ std::vector<std::string_view> KnownKeys(std::string_view section) {
   if (section == kServerSection) return {kServerKeys.begin(), kServerKeys.end()};
   if (section == kScheduleSection) {
     std::vector<std::string_view> keys(kScheduleKeys.begin(), kScheduleKeys.end());
+    keys.insert(keys.end(), kScheduleOptInKeys.begin(), kScheduleOptInKeys.end());
     keys.push_back(kLogDeletionKey);
     return keys;
   }
   return {};
+}
+
+bool IsOptInKey(std::string_view key) {
+  return std::find(kScheduleOptInKeys.begin(), kScheduleOptInKeys.end(), key) !=
+         kScheduleOptInKeys.end();
 }
 
 // The known name meant by one that differs only in letter case, if any.
@@ -71,6 +77,10 @@ bool KnownName(const std::string& section, const std::string& key, std::ostream&
 // agent could not read it back as given.
 std::optional<std::string> StoredForm(const std::string& key, const std::string& value,
                                       std::ostream& err) {
+  if (key == kVerifyKey && value != "0" && value != "1") {
+    err << "the value of " << key << " is 0 (off) or 1 (on)\n";
+    return std::nullopt;
+  }
   if (IsPlainValueKey(key)) {
     const bool control = std::any_of(value.begin(), value.end(),
                                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
@@ -128,6 +138,7 @@ void Show(const Settings& s, bool reveal, std::ostream& out) {
     if (!IsPlainValueKey(key)) line(key);
   }
   for (std::string_view key : kScheduleKeys) line(key);
+  for (std::string_view key : kScheduleOptInKeys) line(key);
   std::string flags;
   for (bool eligible : s.keyPartEligible) flags += eligible ? '1' : '0';
   out << "KeyPartEligible=" << flags << "\n";
@@ -151,13 +162,13 @@ int Set(const Options& o, std::ostream& err) {
   if (!stored) return 2;
   const Settings current = LoadForShow(o.ini);
   ProfileFile file(o.ini, NewFileAccess::OwnerOnly);
-  if (key == kLogDeletionKey || SectionPresent(file, section)) {
+  if (key == kLogDeletionKey || IsOptInKey(key) || SectionPresent(file, section)) {
     file.WriteString(section, ScrambleValue(key), *stored);
     return 0;
   }
   std::vector<std::pair<std::string, std::string>> entries;
   for (std::string_view other : KnownKeys(section)) {
-    if (other == kLogDeletionKey) continue;
+    if (other == kLogDeletionKey || IsOptInKey(other)) continue;
     std::string value = other == key ? *stored : SettingText(current, other);
     if (other != key && !IsPlainValueKey(other)) value = ScrambleValue(ToAnsi(value));
     entries.emplace_back(ScrambleValue(other), std::move(value));

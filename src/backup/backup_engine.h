@@ -61,6 +61,14 @@ class BackupEngine {
  private:
   friend class CleanupRound;
 
+  // With the Verify setting, the server reads a file it has just written back
+  // on the same connection; a failure also goes to the text log with the
+  // server's message. A verification that a stop cancelled has no outcome.
+  enum class Verification { kOff, kPassed, kFailed, kCutShort };
+  Verification VerifyBackup(std::string_view database, std::string_view fileName);
+  // The outcome's activity row, written after the backup's own row.
+  void RecordVerification(std::string_view database, Verification verification);
+
   void RunPass(std::string_view today, std::string_view extension, bool full);
   void RecordOutcome(std::string_view database, std::string_view message,
                      std::string_view eventCode);

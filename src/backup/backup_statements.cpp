@@ -5,7 +5,10 @@
 namespace mvx {
 namespace {
 
-// The inside of an N'...' literal: quotes doubled.
+constexpr std::string_view kChecksum = ", CHECKSUM";
+
+}  // namespace
+
 std::string NationalText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -16,20 +19,25 @@ std::string NationalText(std::string_view text) {
   return out;
 }
 
-}  // namespace
-
-std::string FullBackupStatement(std::string_view database, std::string_view fileName) {
+std::string FullBackupStatement(std::string_view database, std::string_view fileName,
+                                bool checksum) {
   return "BACKUP DATABASE " + SqlBracketed(database) + " TO DISK = N'" + NationalText(fileName) +
          "' WITH INIT, NOUNLOAD, NAME = N'" + NationalText(std::string(database) + " 백업") +
-         "', NOSKIP, STATS = 10, NOFORMAT";
+         "', NOSKIP, STATS = 10, NOFORMAT" + std::string(checksum ? kChecksum : "");
 }
 
-std::string DifferentialBackupStatement(std::string_view database, std::string_view fileName) {
+std::string DifferentialBackupStatement(std::string_view database, std::string_view fileName,
+                                        bool checksum) {
   // Mixed-case "Backup" and no blank before "백업": the set names of earlier
   // differential backups look like this, so they stay.
   return "Backup DATABASE " + SqlBracketed(database) + " TO DISK = N'" + NationalText(fileName) +
          "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'" +
-         NationalText(std::string(database) + "백업") + "', NOSKIP, STATS = 10, NOFORMAT";
+         NationalText(std::string(database) + "백업") + "', NOSKIP, STATS = 10, NOFORMAT" +
+         std::string(checksum ? kChecksum : "");
+}
+
+std::string VerifyBackupStatement(std::string_view fileName) {
+  return "RESTORE VERIFYONLY FROM DISK = N'" + NationalText(fileName) + "' WITH CHECKSUM";
 }
 
 std::string UseDatabaseStatement(std::string_view database) {

@@ -15,8 +15,12 @@ constexpr std::string_view kIncrementFailedCode = "003";
 void BackupEngine::BackupDatabaseDifferential(std::string_view database,
                                               std::string_view fileName) {
   // Judged by the statement's own error, as the full backup is.
-  if (RunStatement(sqlQuery_, DifferentialBackupStatement(database, fileName)).succeeded) {
-    RecordOutcome(database, kIncrementDone, kIncrementDoneCode);
+  if (RunStatement(sqlQuery_, DifferentialBackupStatement(database, fileName, settings_.verify))
+          .succeeded) {
+    const Verification verified = VerifyBackup(database, fileName);
+    serviceTables_.WriteServiceLog(database, kIncrementDone);
+    RecordVerification(database, verified);
+    SendEventReport(database, kIncrementDoneCode);
   } else {
     RecordOutcome(database, kIncrementFailed, kIncrementFailedCode);
   }

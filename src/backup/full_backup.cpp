@@ -49,10 +49,11 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
 
   // Judged by the statement's own error: a BACKUP may report it only after
   // its progress messages, and its row count says nothing either way.
-  if (!RunStatement(query, FullBackupStatement(database, fileName)).succeeded) {
+  if (!RunStatement(query, FullBackupStatement(database, fileName, settings_.verify)).succeeded) {
     RecordOutcome(database, kFullFailed, kFullFailedCode);
     return;
   }
+  const Verification verified = VerifyBackup(database, fileName);
 
   // The log shrink acts on the current database's log, so it runs only when
   // the switch to this database really happened.
@@ -64,6 +65,7 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
     fullRestored = SwitchBackToFull(database_, query, database);
     if (!logFile) {
       serviceTables_.WriteServiceLog(database, kFullFailed);
+      RecordVerification(database, verified);
       if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
       SendEventReport(database, kFullFailedCode);
       return;
@@ -74,6 +76,7 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   // the recovery model's trouble in a row of its own, written before the
   // report, which may fail.
   serviceTables_.WriteServiceLog(database, kFullDone);
+  RecordVerification(database, verified);
   if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
   SendEventReport(database, kFullDoneCode);
 }

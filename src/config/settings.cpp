@@ -70,6 +70,7 @@ void LoadServerSection(Settings& s, const ProfileFile& file) {
 }
 
 void LoadScheduleSection(Settings& s, ProfileFile& file, bool correctFile) {
+  s.verify = ScrambledReader(file, kScheduleSection).Read(kVerifyKey) == "1";
   if (!SectionPresent(file, kScheduleSection)) {
     s.bkPath = "D:\\Data_Backup";
     s.fullType = "2";
@@ -132,6 +133,7 @@ void ClearSettings(Settings& s) {
   s.timerInt = kDefaultTimerInt;
   s.save = "3";
   s.keyPartEligible.fill(false);
+  s.verify = false;
   s.rawServerValues.clear();
 }
 
@@ -167,6 +169,7 @@ std::string SettingText(const Settings& s, std::string_view key) {
   if (key == "KeyWeek") return s.keyWeek;
   if (key == "KeyTime") return s.keyTime;
   if (key == "Save") return s.save;
+  if (key == kVerifyKey) return s.verify ? "1" : "0";
   for (const std::string* value :
        {numbered("BackupDB", s.databases), numbered("FullDay", s.fullDays),
         numbered("IncBDay", s.incDays)}) {

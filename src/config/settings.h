@@ -30,6 +30,9 @@ struct Settings {
   std::string keyTime;
   std::string save = "3";
   std::array<bool, kSlotCount> keyPartEligible{};
+  // Opt-in: each backup is written with page checksums and read back by the
+  // server ("Verify" = "1"); off, the statements are the historical ones.
+  bool verify = false;
   std::string connectionDatabase;  // slot 1
   std::string cfgType;             // plain; nothing depends on it
   // The "DBServer" values as the file held them (unscrambled ANSI bytes), by
@@ -51,6 +54,11 @@ inline constexpr std::array<std::string_view, 18> kScheduleKeys = {
     "IncBDay6", "IncBTime", "TimerInt", "KeyWeek",  "KeyTime",  "Save"};
 // The one key stored in the schedule section that loading does not read.
 inline constexpr std::string_view kLogDeletionKey = "AutoBackPgmLog";
+// Opt-in keys of the schedule section. Loading reads them whatever the rest
+// of the section holds, and they never make the section count as present: a
+// file that only opts in keeps every schedule default.
+inline constexpr std::string_view kVerifyKey = "Verify";
+inline constexpr std::array<std::string_view, 1> kScheduleOptInKeys = {kVerifyKey};
 // Longest plain value a read takes back whole (three digits a byte in 2047).
 inline constexpr std::size_t kMaxPlainValueBytes = 682;
 
@@ -70,8 +78,8 @@ void LoadSettings(Settings& settings, const std::string& iniPath, bool correctFi
 // rather than the whole-section defaults.
 bool SectionPresent(const ProfileFile& file, std::string_view section);
 
-// A loaded setting as text, by key name (TimerInt in decimals, cfgType plain);
-// empty for an unknown key.
+// A loaded setting as text, by key name (TimerInt in decimals, cfgType plain,
+// Verify "0" or "1"); empty for an unknown key.
 std::string SettingText(const Settings& settings, std::string_view key);
 
 // True when the slot name begins with one of the key-part prefixes.

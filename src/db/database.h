@@ -21,6 +21,7 @@ class Database {
   void DisconnectDatabase() noexcept;
 
   SqlConnection& connection() { return connection_; }
+  TextLog& textLog() { return textLog_; }
   // Tests point the connection at the scripted server.
   void SetPortOverride(int port) { portOverride_ = port; }
 

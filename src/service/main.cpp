@@ -1,8 +1,10 @@
 #include <string>
 #include <vector>
 
+#include "common/console_text.h"
 #include "service/service_host.h"
 
 int main(int argc, char** argv) {
-  return mvx::RunServiceHost(std::vector<std::string>(argv + 1, argv + argc));
+  // Operator commands take names (databases, folders) that may be Korean.
+  return mvx::RunServiceHost(mvx::Utf8Arguments(argc, argv));
 }

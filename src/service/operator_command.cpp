@@ -1,5 +1,6 @@
 #include "service/operator_command.h"
 
+#include "common/console_text.h"
 #include "common/host_info.h"
 #include "service/link_overrides.h"
 
@@ -8,6 +9,7 @@ namespace mvx {
 std::optional<int> RunOperatorCommand(const CommandLine& command, std::ostream& out,
                                       std::ostream& err) {
   if (command.operatorCommand == OperatorCommand::kNone) return std::nullopt;
+  UseUtf8Console();
   ServiceOptions options;
   options.exeDir = ExecutableDir();
   ApplySupportHostOverrides(options.endpoints);

@@ -1,13 +1,157 @@
+#include <exception>
 #include <ostream>
 
+#include "backup/restore_run.h"
+#include "backup/restore_statements.h"
+#include "common/date_text.h"
+#include "common/text_log.h"
+#include "common/text_util.h"
+#include "db/database.h"
+#include "db/query_helpers.h"
+#include "db/service_tables.h"
 #include "service/operator_command.h"
+#include "service/restore_support.h"
 
 namespace mvx {
+namespace {
 
-int RunRestoreTestCommand(const std::vector<std::string>&, const ServiceOptions&, const Clock&,
-                          std::ostream&, std::ostream& err) {
-  err << "MvxRazuRarevi: this command is not available yet\n";
-  return 3;
+constexpr std::string_view kUsage = "usage: MvxRazuRarevi -restore-test [DB] [--ini PATH]\n";
+constexpr std::string_view kTestPassed = "Restore Test 완료";
+constexpr std::string_view kTestFailed = "Restore Test Fail!!!";
+constexpr std::string_view kTestSuffix = "_RestoreTest";
+
+struct TestResult {
+  bool passed = false;
+  std::string chain = "no chain";
+  std::string reason;
+};
+
+// The slot names, each once.
+std::vector<std::string> SlotDatabases(const Settings& settings) {
+  std::vector<std::string> names;
+  for (const std::string& name : settings.databases) {
+    if (name.empty()) continue;
+    bool seen = false;
+    for (const std::string& earlier : names) seen = seen || EqualsNoCase(earlier, name);
+    if (!seen) names.push_back(name);
+  }
+  return names;
+}
+
+// Drops the copy when the server has it; the reason when that fails.
+std::string DropIfPresent(SqlQuery& query, const std::string& copy, const RestoreSay& say) {
+  const std::string exists = DatabaseExistsQuery(copy);
+  say(exists);
+  try {
+    OpenQuery(query, exists);
+  } catch (const std::exception& e) {
+    query.Close();
+    return std::string("the server cannot list its databases: ") + e.what();
+  }
+  const bool present = !query.Eof();
+  query.Close();
+  if (!present) return {};
+  const std::string drop = DropDatabaseStatement(copy);
+  say(drop);
+  const StatementOutcome dropped = RunStatement(query, drop);
+  return dropped.succeeded ? std::string()
+                           : "the server cannot drop " + copy + ": " + dropped.error;
+}
+
+// Restores the newest chain of `database` as a copy, checks the copy and
+// drops it again.
+TestResult TestDatabase(SqlConnection& connection, SqlQuery& query, const Settings& settings,
+                        const ServiceOptions& options, const std::string& database,
+                        const std::string& today, const RestoreSay& say) {
+  TestResult result;
+  std::optional<RestoreChain> chain = FindRestoreChain(settings, database, today, result.reason);
+  if (!chain) return result;
+  result.chain = DescribeChain(*chain);
+  say("chain: " + result.chain);
+  if (!connection.IsOpen() &&
+      !ConnectToMaster(connection, settings, options.databasePort, result.reason)) {
+    return result;
+  }
+  RestoreRequest request;
+  request.database = database;
+  request.target = database + std::string(kTestSuffix);
+  request.chain = std::move(*chain);
+  request.moveFiles = true;
+  result.reason = DropIfPresent(query, request.target, say);
+  if (!result.reason.empty()) return result;
+
+  const RestoreOutcome restored = RestoreOnServer(query, request, say);
+  if (restored.status == RestoreStatus::kRestored) {
+    const std::string check = CheckDatabaseStatement(request.target);
+    say(check);
+    const StatementOutcome checked = RunStatement(query, check);
+    result.passed = checked.succeeded;
+    if (!checked.succeeded) result.reason = "DBCC CHECKDB reports: " + checked.error;
+  } else {
+    result.reason = restored.reason;
+  }
+  // Whatever happened, no copy stays behind; a copy that cannot be dropped
+  // does not make the backup bad, but the operator learns of it.
+  const std::string leftover = DropIfPresent(query, request.target, say);
+  if (!leftover.empty()) result.reason += (result.reason.empty() ? "" : "; ") + leftover;
+  return result;
+}
+
+}  // namespace
+
+int RunRestoreTestCommand(const std::vector<std::string>& args, const ServiceOptions& options,
+                          const Clock& clock, std::ostream& out, std::ostream& err) {
+  CommandWords words;
+  if (!SplitCommandWords(args, {"--ini"}, words, err) || words.positional.size() > 1 ||
+      (words.positional.size() == 1 && words.positional[0].empty())) {
+    err << kUsage;
+    return 2;
+  }
+  Settings settings;
+  if (!LoadCommandSettings(words.ini.value_or(options.exeDir + "RazuRarevi.ini"), settings, err)) {
+    return 1;
+  }
+  const std::vector<std::string> databases =
+      words.positional.empty() ? SlotDatabases(settings) : words.positional;
+  if (databases.empty()) {
+    err << "MvxRazuRarevi -restore-test: no database is configured\n";
+    return 1;
+  }
+
+  // The outcome rows go to the slot-1 database's T0245 on a connection of
+  // their own; the restores run in master.
+  TextLog textLog(options.exeDir, clock);
+  SqlConnection rowConnection;
+  Database rowDatabase(rowConnection, settings, textLog);
+  rowDatabase.SetPortOverride(options.databasePort);
+  ServiceTables tables(rowDatabase);
+  SqlConnection connection;
+  SqlQuery query(connection);
+
+  const std::string today = FormatDate(clock.Now());
+  bool allPassed = true;
+  for (const std::string& database : databases) {
+    out << "Restore test of " << database << ":\n";
+    const TestResult result =
+        TestDatabase(connection, query, settings, options, database, today,
+                     [&](std::string_view line) { out << "  " << line << "\n"
+                                                      << std::flush; });
+    allPassed = allPassed && result.passed;
+    out << "  " << (result.passed ? "passed" : "FAILED");
+    if (!result.reason.empty()) out << ": " << result.reason;
+    out << "\n";
+    tables.WriteServiceLog(database, result.passed ? kTestPassed : kTestFailed);
+    std::string line = std::string(result.passed ? kTestPassed : kTestFailed) + " " + database +
+                       ": " + result.chain;
+    if (!result.reason.empty()) line += ": " + result.reason;
+    try {
+      textLog.WriteFileLog(line);
+    } catch (const std::exception& e) {
+      err << "MvxRazuRarevi -restore-test: " << e.what() << "\n";
+    }
+  }
+  connection.Close();
+  return allPassed ? 0 : 1;
 }
 
 }  // namespace mvx

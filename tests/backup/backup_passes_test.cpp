@@ -3,6 +3,7 @@
 
 #include "backup/disk_root_path.h"
 #include "backup_test_support.h"
+#include "support/sql/sql_replies.h"
 
 namespace mvx::backuptest {
 namespace {
@@ -284,6 +285,67 @@ TEST_F(BackupPassesTest, SlotsGoInOrderAndAStopEndsThePassBetweenDatabases) {
   EXPECT_EQ(statements[1].rfind("Backup DATABASE [Second] ", 0), 0u);
   EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", "013"), Sent("Second", "013")));
   EXPECT_FALSE(connection.IsOpen());
+}
+
+// Verification reads each file back right after a BACKUP the server accepted, before the log
+// shrink, and reports in a row of its own after the backup's; off, nothing changes.
+TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
+  const std::string full = "BACKUP DATABASE [TremoLandix] TO DISK = N'" +
+                           File("TremoLandix(20240315).ful") +
+                           "' WITH INIT, NOUNLOAD, NAME = N'TremoLandix 백업', NOSKIP, STATS = "
+                           "10, NOFORMAT";
+  const std::string inc = "Backup DATABASE [TremoLandix] TO DISK = N'" +
+                          File("TremoLandix(20240315).inc") +
+                          "' WITH INIT, NOUNLOAD, DIFFERENTIAL, NAME = N'TremoLandix백업', "
+                          "NOSKIP, STATS = 10, NOFORMAT";
+  const std::string verify = "RESTORE VERIFYONLY FROM DISK = N'" + File("TremoLandix(20240315).");
+  const std::string shrink =
+      "use TremoLandix|ALTER DATABASE TremoLandix SET RECOVERY SIMPLE|"
+      "select name from sysfiles where fileid = 2|DBCC SHRINKFILE(Other_Log)|"
+      "ALTER DATABASE TremoLandix SET RECOVERY FULL|use master";
+  const std::string damaged = "The backup set on file 1 is not valid.";
+  const sql::SqlReply verifyFails{.infos = {Progress(50)}, .error = {{3241, damaged, 16}}};
+
+  struct Case {
+    bool verify, full, backupRefused, verifyRefused;
+    std::string statements;  // separated by "|"
+    std::vector<std::string> rows;
+    std::string code;
+  };
+  const std::string checkedFull = full + ", CHECKSUM|" + verify + "ful' WITH CHECKSUM|" + shrink;
+  const std::string checkedInc = inc + ", CHECKSUM|" + verify + "inc' WITH CHECKSUM";
+  const std::vector<Case> cases = {
+      {false, true, false, false, full + "|" + shrink, {"Full Backup 완료"}, "012"},
+      {false, false, false, false, inc, {"Increment Backup 완료"}, "013"},
+      {true, true, false, false, checkedFull, {"Full Backup 완료", "Verify 완료"}, "012"},
+      {true, true, false, true, checkedFull, {"Full Backup 완료", "Verify Fail!!!"}, "012"},
+      {true, false, false, false, checkedInc, {"Increment Backup 완료", "Verify 완료"}, "013"},
+      {true, false, false, true, checkedInc, {"Increment Backup 완료", "Verify Fail!!!"}, "013"},
+      {true, true, true, false, full + ", CHECKSUM", {"Full Backup Fail!!!"}, "002"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statements);
+    server.clearRules();
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    textLog.ClearLastFileLogText();
+    settings.verify = c.verify;
+    server.addRule("sysfiles", LogFileName("Other_Log"));
+    if (c.backupRefused) server.addRule("^backup database", sql::Error(3201, "refused"));
+    if (c.verifyRefused) server.addRule("^RESTORE VERIFYONLY", verifyFails);
+
+    c.full ? engine.RunFullBackups("2024-03-15") : engine.RunDifferentialBackups("2024-03-15");
+
+    std::string sent;
+    for (const std::string& statement : Statements()) sent += (sent.empty() ? "" : "|") + statement;
+    EXPECT_EQ(sent, c.statements);
+    std::vector<LoggedMessage> rows;
+    for (const std::string& row : c.rows) rows.push_back({"TremoLandix", row});
+    EXPECT_EQ(logged, rows);
+    EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", c.code)));
+    EXPECT_EQ(textLog.LastFileLogText().find(damaged) != std::string::npos, c.verifyRefused);
+  }
 }
 
 TEST_F(BackupPassesTest, NoConnectionNoBackup) {

@@ -173,6 +173,7 @@ TEST_F(SettingsTest, SectionsWithoutALoadedKeyGiveWholeSectionDefaults) {
   };
   const Case cases[] = {
       {"RazuRarevi", "AutoBackPgmLog", "D:\\Data_Backup", ""},
+      {"RazuRarevi", "Verify", "D:\\Data_Backup", ""},
       {"DBServer", "Unknown", "D:\\Data_Backup", ""},
       {"RazuRarevi", "Save", "", ""},
       {"DBServer", "cfgType", "D:\\Data_Backup", "C:\\"},
@@ -183,6 +184,16 @@ TEST_F(SettingsTest, SectionsWithoutALoadedKeyGiveWholeSectionDefaults) {
     const Settings s = Load();
     EXPECT_EQ(s.bkPath, c.bkPath) << c.key;
     EXPECT_EQ(s.dbPath, c.dbPath) << c.key;
+  }
+}
+
+// Only "1" turns verification on: whatever else a hand-edited file holds keeps the
+// historical statements.
+TEST_F(SettingsTest, VerifyIsOnOnlyForOne) {
+  EXPECT_FALSE(Load().verify);
+  for (const std::string value : {"1", "", "0", " 1", "2", "yes"}) {
+    Put("RazuRarevi", "Verify", value);
+    EXPECT_EQ(Load().verify, value == "1") << value;
   }
 }
 

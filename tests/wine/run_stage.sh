@@ -198,6 +198,21 @@ fi
 rmdir "$agent_dir/RazuRarevi.ini"
 mv "$work/RazuRarevi.ini.saved" "$agent_dir/RazuRarevi.ini"
 
+echo "== wine: -restore without --run on a Korean folder"
+mkdir -p "$agent_dir/백업"
+touch "$agent_dir/백업/"{'금고DB(20240301).ful','금고DB(20240308).ful','금고DB(20240312).inc','금고DB2(20240313).ful'}
+restore_ini='C:\Morvex\RazuRarevi\restore.ini'
+settings RazuRarevi BKPath 'C:\Morvex\RazuRarevi\백업' --ini "$restore_ini"
+batches_before="$(grep -c '^\[sql' "$work/sql.log")"
+restore_status=0
+wine "$agent" -restore 금고DB --date 2024-03-15 --ini "$restore_ini" </dev/null >"$work/restore.out" 2>>"$work/wine.log" ||
+  restore_status=$?
+from='RESTORE DATABASE [금고DB] FROM DISK = N'"'"'C:\Morvex\RazuRarevi\백업\금고DB'
+if [ "$restore_status" = 0 ] && in_file "$work/restore.out" "$from(20240308).ful' WITH NORECOVERY, STATS = 5" &&
+  in_file "$work/restore.out" "$from(20240312).inc' WITH RECOVERY, STATS = 5" &&
+  [ "$(grep -c '^\[sql' "$work/sql.log")" = "$batches_before" ]; then ok "-restore showed the chain and its statements, sent nothing"
+else cat "$work/restore.out"; fail "-restore without --run (exit $restore_status)"; fi
+
 if wine_run "$agent" -uninstall -silent && ! ctl query "$service"; then ok "-uninstall -silent removed the service"
 else fail "-uninstall -silent"; fi
 

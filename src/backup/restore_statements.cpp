@@ -1,0 +1,80 @@
+#include "backup/restore_statements.h"
+
+#include "backup/backup_statements.h"
+#include "common/text_util.h"
+
+namespace mvx {
+namespace {
+
+std::string FromDisk(std::string_view file) { return " FROM DISK = N'" + NationalText(file) + "'"; }
+
+// A folder as the server names it, joined with its own separator: "/" on a
+// server on Linux, "\" otherwise.
+std::string InFolder(std::string_view folder, const std::string& name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+    const bool slashes =
+        path.find('/') != std::string::npos && path.find('\\') == std::string::npos;
+    path += slashes ? '/' : '\\';
+  }
+  return path + name;
+}
+
+}  // namespace
+
+std::string RestoreHeaderStatement(std::string_view file) {
+  return "RESTORE HEADERONLY" + FromDisk(file);
+}
+
+std::string RestoreFileListStatement(std::string_view file) {
+  return "RESTORE FILELISTONLY" + FromDisk(file);
+}
+
+std::vector<RestoreMove> PlanRestoreMoves(const std::vector<BackupFileEntry>& files,
+                                          std::string_view newName, std::string_view dataFolder,
+                                          std::string_view logFolder) {
+  std::vector<RestoreMove> moves;
+  int data = 0;
+  int logs = 0;
+  const std::string base(newName);
+  for (const BackupFileEntry& file : files) {
+    std::string name;
+    if (EqualsNoCase(file.type, "L")) {
+      ++logs;
+      name = InFolder(logFolder, base + "_log" + (logs == 1 ? "" : std::to_string(logs)) + ".ldf");
+    } else {
+      ++data;
+      name =
+          InFolder(dataFolder, base + (data == 1 ? ".mdf" : "_" + std::to_string(data) + ".ndf"));
+    }
+    moves.push_back({file.logicalName, std::move(name)});
+  }
+  return moves;
+}
+
+std::string RestoreDatabaseStatement(std::string_view target, std::string_view file,
+                                     bool lastOfChain, const std::vector<RestoreMove>& moves,
+                                     bool replace) {
+  std::string statement = "RESTORE DATABASE " + SqlBracketed(target) + FromDisk(file) + " WITH " +
+                          (lastOfChain ? "RECOVERY" : "NORECOVERY") + ", STATS = 5";
+  for (const RestoreMove& move : moves) {
+    statement += ", MOVE N'" + NationalText(move.logicalName) + "' TO N'" +
+                 NationalText(move.physicalName) + "'";
+  }
+  if (replace) statement += ", REPLACE";
+  return statement;
+}
+
+std::string DatabaseExistsQuery(std::string_view name) {
+  return "select name from master.dbo.sysdatabases where name = N'" + NationalText(name) + "'";
+}
+
+std::string CheckDatabaseStatement(std::string_view name) {
+  return "DBCC CHECKDB (" + SqlBracketed(name) + ") WITH NO_INFOMSGS";
+}
+
+std::string DropDatabaseStatement(std::string_view name) {
+  return "DROP DATABASE " + SqlBracketed(name);
+}
+
+}  // namespace mvx
