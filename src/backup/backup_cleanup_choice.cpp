@@ -28,7 +28,7 @@ std::string_view CleanupVerdictText(CleanupVerdict verdict) {
     case CleanupVerdict::kNotItsNameForm:
       return "not of its own name form";
     case CleanupVerdict::kNoWriteBit:
-      return "no write bit";
+      return "no write bit: the deletion is refused and reported (006)";
   }
   return "";
 }

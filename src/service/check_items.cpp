@@ -398,9 +398,13 @@ class Checks {
         connected = socket.Connect(address, port, kNetworkWaitMs, error);
       }
       anyAnswered = anyAnswered || (pinged && connected);
-      notes.push_back(host + (address.empty() || address == host ? "" : " (" + address + ")") +
-                      ": ping " + (pinged ? "answered" : "no answer") + ", port " +
-                      std::to_string(port) + (connected ? " open" : " closed"));
+      if (address.empty()) {
+        notes.push_back(host + ": name not resolved");
+      } else {
+        notes.push_back(host + (address == host ? "" : " (" + address + ")") + ": ping " +
+                        (pinged ? "answered" : "no answer") + ", port " + std::to_string(port) +
+                        (connected ? " open" : " closed"));
+      }
       hostsJson += std::string(hostsJson.empty() ? "" : ",") + "{\"host\":" + Quoted(host) +
                    ",\"ping\":" + (pinged ? "true" : "false") +
                    ",\"connect\":" + (connected ? "true" : "false") + "}";

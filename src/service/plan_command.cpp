@@ -103,6 +103,9 @@ void WriteText(std::ostream& out, const OperatorSettings& loaded,
   const std::optional<int> kept = RetentionDays(s.save);
   out << "Backup folder " << (s.bkPath.empty() ? "(none)" : s.bkPath) << ", "
       << (kept ? std::to_string(*kept) + " days kept" : std::string("no cleanup")) << "\n";
+  if (s.dbPath.empty() && plans.front().ticksWork) {
+    out << "DBPath is empty: every tick logs \"DB Path 지정안되어 있슴\" and reports 008\n";
+  }
   for (const DayPlan& day : plans) {
     out << "\n" << day.date << " " << day.weekday << "\n";
     if (!day.ticksWork) {

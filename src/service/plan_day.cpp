@@ -1,6 +1,8 @@
 #include "service/plan_day.h"
 
+#include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "backup/backup_file_name.h"
 #include "backup/backup_folder.h"
@@ -105,10 +107,14 @@ std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTim
       plan.cleanupError = folderError;
     } else {
       for (const std::string& database : settings.databases) {
-        for (CleanupPlanFile& file :
-             PlanOldBackups(*listing, allNames, settings.save, plan.date, database)) {
-          plan.cleanup.push_back({database, std::move(file)});
-        }
+        std::vector<CleanupPlanFile> files =
+            PlanOldBackups(*listing, allNames, settings.save, plan.date, database);
+        // Read by a person: by extension, then by name (dates in order).
+        std::stable_sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+          return std::pair(BackupExtensionIndex(a.name), a.name) <
+                 std::pair(BackupExtensionIndex(b.name), b.name);
+        });
+        for (CleanupPlanFile& file : files) plan.cleanup.push_back({database, std::move(file)});
       }
     }
     plans.push_back(std::move(plan));

@@ -4,7 +4,6 @@
 // escapes a writer uses, numbers, true, false, null. Throws std::runtime_error on anything else.
 
 #include <map>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -13,18 +12,12 @@
 namespace mvx::testing {
 
 struct JsonValue {
-  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
-  bool boolean = false;
-  double number = 0;
+  double number = 0;  // also 1 for true
   std::string text;
   std::vector<JsonValue> items;
   std::map<std::string, JsonValue> members;
 
-  const JsonValue& operator[](const std::string& key) const {
-    const auto found = members.find(key);
-    if (kind != Kind::Object || found == members.end()) throw std::runtime_error("no " + key);
-    return found->second;
-  }
+  const JsonValue& operator[](const std::string& key) const { return members.at(key); }
   const JsonValue& operator[](std::size_t i) const { return items.at(i); }
 };
 
@@ -33,78 +26,63 @@ class JsonReader {
   static JsonValue Parse(std::string_view text) {
     JsonReader reader(text);
     JsonValue value = reader.Value();
-    reader.Blanks();
-    if (reader.at_ != text.size()) throw std::runtime_error("text after the value");
+    if (reader.Peek() != '\0') throw std::runtime_error("text after the value");
     return value;
   }
 
  private:
   explicit JsonReader(std::string_view text) : text_(text) {}
-
-  void Blanks() {
+  char Peek() {
     while (at_ < text_.size() &&
            std::string_view(" \t\r\n").find(text_[at_]) != std::string_view::npos)
       ++at_;
+    return at_ < text_.size() ? text_[at_] : '\0';
   }
   bool Take(std::string_view word) {
-    Blanks();
+    Peek();
     if (text_.substr(at_, word.size()) != word) return false;
     at_ += word.size();
     return true;
   }
-  void Expect(std::string_view word) {
-    if (!Take(word)) throw std::runtime_error("expected " + std::string(word));
-  }
   std::string String() {
-    Expect("\"");
+    if (!Take("\"")) throw std::runtime_error("expected a string");
     std::string out;
     while (at_ < text_.size() && text_[at_] != '"') {
-      char c = text_[at_++];
-      if (c == '\\' && at_ < text_.size()) {
-        c = text_[at_++];
-        if (c == 'n') c = '\n';
-        if (c == 'r') c = '\r';
-        if (c == 't') c = '\t';
+      char c = text_.at(at_++);
+      if (c == '\\') {
+        c = text_.at(at_++);
         if (c == 'u') {
           c = static_cast<char>(std::stoi(std::string(text_.substr(at_, 4)), nullptr, 16));
           at_ += 4;
+        } else if (std::string_view("nrt").find(c) != std::string_view::npos) {
+          c = c == 'n' ? '\n' : c == 'r' ? '\r' : '\t';
         }
       }
       out += c;
     }
-    Expect("\"");
+    ++at_;
     return out;
   }
   JsonValue Value() {
     JsonValue v;
-    Blanks();
-    if (at_ >= text_.size()) throw std::runtime_error("unexpected end");
-    const char c = text_[at_];
-    if (c == '{') {
-      v.kind = JsonValue::Kind::Object;
-      Expect("{");
+    if (Take("{")) {
       while (!Take("}")) {
-        if (!v.members.empty()) Expect(",");
+        if (!v.members.empty() && !Take(",")) throw std::runtime_error("expected ,");
         std::string key = String();
-        Expect(":");
+        if (!Take(":")) throw std::runtime_error("expected :");
         v.members[key] = Value();
       }
-    } else if (c == '[') {
-      v.kind = JsonValue::Kind::Array;
-      Expect("[");
+    } else if (Take("[")) {
       while (!Take("]")) {
-        if (!v.items.empty()) Expect(",");
+        if (!v.items.empty() && !Take(",")) throw std::runtime_error("expected ,");
         v.items.push_back(Value());
       }
-    } else if (c == '"') {
-      v.kind = JsonValue::Kind::String;
+    } else if (Peek() == '"') {
       v.text = String();
-    } else if (Take("true") || Take("false")) {
-      v.kind = JsonValue::Kind::Bool;
-      v.boolean = text_[at_ - 1] == 'e' && text_[at_ - 2] == 'u';
-    } else if (!Take("null")) {
+    } else if (Take("true")) {
+      v.number = 1;
+    } else if (!Take("false") && !Take("null")) {
       std::size_t used = 0;
-      v.kind = JsonValue::Kind::Number;
       v.number = std::stod(std::string(text_.substr(at_, 32)), &used);
       at_ += used;
     }
