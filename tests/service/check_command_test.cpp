@@ -53,7 +53,6 @@ class CheckCommandTest : public ::testing::Test {
     backups.write("TremoLandix(20240315).ful", "full");
     backups.write("QuendrilaxoShop(20240312).ful", "full");
     backups.write("TremoLandix(20240101).inc", "old");
-    backups.write("TremoLandix(20240102).inc", "old");
     options.exeDir = exe.dir();
     options.databasePort = server.port();
     options.endpoints.primaryHost = options.endpoints.secondaryHost = "127.0.0.1";
@@ -175,12 +174,9 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
     AddServerRules();
     EXPECT_EQ(Run(RunCheckCommand, {}), c.exitCode) << out.str();
     const std::string text = out.str();
-    EXPECT_EQ(text.rfind(c.exitCode == 0   ? "RAZURAREVI OK - "
-                         : c.exitCode == 1 ? "RAZURAREVI WARNING - "
-                                           : "RAZURAREVI CRITICAL - ",
-                         0),
-              0u)
-        << text;
+    const char* summaries[] = {"RAZURAREVI OK - ", "RAZURAREVI WARNING - ",
+                               "RAZURAREVI CRITICAL - "};
+    EXPECT_EQ(text.rfind(summaries[c.exitCode], 0), 0u) << text;
     const std::size_t line = text.find("\n" + c.item);
     ASSERT_NE(line, std::string::npos) << text;
     EXPECT_NE(text.substr(line, text.find('\n', line + 1) - line).find(c.status), std::string::npos)
