@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_cleanup_choice.h"
 #include "backup/backup_engine.h"
 #include "backup/backup_folder.h"
 #include "common/date_text.h"
@@ -13,11 +14,6 @@ namespace {
 
 constexpr std::string_view kOldFileDeleted = "Old File Delete";
 constexpr std::string_view kDeleteFailedCode = "006";
-// The date of a listed name, which has the exact form "<name>(<8 digits>)<ext>".
-std::string_view StampOf(std::string_view name) {
-  constexpr std::size_t kFromEnd = kBackupStampLength + 1 + kBackupExtensions[0].size();
-  return name.substr(name.size() - kFromEnd, kBackupStampLength);
-}
 
 }  // namespace
 
@@ -72,16 +68,12 @@ void CleanupRound::RemoveOldBackups(std::string_view today, std::string_view dat
   for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
     BackupFolderListing::Group* files = listing.Find(pattern, upperDatabase);
     if (files == nullptr) continue;
-    // The newest backup stays whatever its age: while backups keep failing
-    // (a full disk, a folder the server may no longer write) it is the last
-    // good one, and only a newer backup may replace it.
-    std::string newest;  // a copy: the names move below
-    for (const std::string& name : *files) newest = std::max(newest, std::string(StampOf(name)));
+    const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff);
     BackupFolderListing::Group kept;
     kept.reserve(files->size());
-    for (std::string& name : *files) {
-      const std::string_view stamp = StampOf(name);
-      if (stamp == newest || !(stamp < std::string_view(cutoff))) {
+    for (std::size_t i = 0; i < files->size(); ++i) {
+      std::string& name = (*files)[i];
+      if (verdicts[i] != CleanupVerdict::kDelete) {
         kept.push_back(std::move(name));
       } else if (DeleteBackupFile(folder, name)) {
         engine_.serviceTables_.WriteServiceLog("",

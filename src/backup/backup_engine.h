@@ -111,6 +111,11 @@ class CleanupRound {
   std::uint64_t listedAtWrites_ = 0;
 };
 
+// Below the free space the disk check warns at.
+inline constexpr std::uint64_t kBytesPerMegabyte = 1048576;
+inline constexpr std::uint64_t kWarningMegabytes = 3072;
+bool DiskSpaceShort(std::uint64_t freeBytes);
+
 // Days kept for a retention code, nullopt for "0" or empty (no cleanup).
 std::optional<int> RetentionDays(std::string_view saveCode);
 // yyyymmdd of `today` minus `days`; throws std::invalid_argument when

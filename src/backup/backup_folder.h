@@ -23,6 +23,10 @@ std::vector<std::string> ListBackupFolderFiles(
 // POSIX is one without any write bit.
 bool DeleteBackupFile(std::string_view folder, std::string_view name);
 
+// False for a file DeleteBackupFile would refuse as read-only (on POSIX: no write bit at all)
+// and for one that is gone; asks without changing anything.
+bool BackupFileWritable(std::string_view folder, std::string_view name);
+
 // True only when a file (not a folder) of that path is known to exist: a
 // backup is never skipped on a doubtful answer.
 bool BackupFileExists(std::string_view path);

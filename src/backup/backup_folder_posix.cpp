@@ -50,16 +50,18 @@ std::vector<std::string> ListBackupFolderFiles(
   return names;
 }
 
-bool DeleteBackupFile(std::string_view folder, std::string_view name) {
+bool BackupFileWritable(std::string_view folder, std::string_view name) {
   // The name is used as listed: a "\" inside it is part of the name here.
   const std::string path = NativePath(folder) + "/" + std::string(name);
   // A file nobody may write is what a read-only file is on Windows, which
   // refuses to delete it; the folder's permission alone would let it go.
   struct stat info {};
-  if (lstat(path.c_str(), &info) != 0 || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    return false;
-  }
-  return unlink(path.c_str()) == 0;
+  return lstat(path.c_str(), &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool DeleteBackupFile(std::string_view folder, std::string_view name) {
+  if (!BackupFileWritable(folder, name)) return false;
+  return unlink((NativePath(folder) + "/" + std::string(name)).c_str()) == 0;
 }
 
 bool BackupFileExists(std::string_view path) {

@@ -69,6 +69,12 @@ std::vector<std::string> ListBackupFolderFiles(
   return names;
 }
 
+bool BackupFileWritable(std::string_view folder, std::string_view name) {
+  const std::string path = std::string(folder) + "\\" + std::string(name);
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
 bool DeleteBackupFile(std::string_view folder, std::string_view name) {
   const std::string path = std::string(folder) + "\\" + std::string(name);
   return DeleteFileW(Wide(path).c_str()) != 0;

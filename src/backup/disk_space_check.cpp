@@ -6,17 +6,19 @@
 namespace mvx {
 namespace {
 
-constexpr std::uint64_t kBytesPerMegabyte = 1048576;
-constexpr std::uint64_t kWarningMegabytes = 3072;
 constexpr std::string_view kDiskSpaceWarning = "Disk Space 경고!!!";
 constexpr std::string_view kDiskSpaceCode = "007";
 
 }  // namespace
 
+bool DiskSpaceShort(std::uint64_t freeBytes) {
+  return freeBytes / kBytesPerMegabyte < kWarningMegabytes;
+}
+
 void BackupEngine::CheckDiskSpace() {
   // A path the system cannot measure reads as 0 bytes free, so it warns.
   const std::uint64_t freeBytes = freeSpace_(DiskRootPath(settings_.dbPath));
-  if (freeBytes / kBytesPerMegabyte < kWarningMegabytes) {
+  if (DiskSpaceShort(freeBytes)) {
     RecordOutcome("", kDiskSpaceWarning, kDiskSpaceCode);
   }
 }

@@ -139,6 +139,12 @@ void SqlConnection::Open() {
   SQLSetConnectAttrW(connection.get(), SQL_ATTR_TXN_ISOLATION,
                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_READ_COMMITTED)),
                      SQL_IS_UINTEGER);
+  if (params_.loginTimeoutSeconds > 0) {
+    SQLSetConnectAttrW(
+        connection.get(), SQL_ATTR_LOGIN_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(params_.loginTimeoutSeconds)),
+        SQL_IS_UINTEGER);
+  }
   const std::vector<SQLWCHAR> text =
       ToSqlWide(BuildConnectionString(*impl.driver, params_, LocalServerHost(impl.driver->kind)));
   std::vector<SQLWCHAR> completed(1024);

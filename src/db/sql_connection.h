@@ -32,6 +32,8 @@ struct ConnectionParams {
   std::string password;
   // Tests point the connection at a loopback port; 0 means the server name decides.
   int portOverride = 0;
+  // Bounds the login; 0 leaves the driver's own wait (what the service does).
+  int loginTimeoutSeconds = 0;
 };
 
 struct StatementRun;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,22 @@ class ScheduleActions {
   // A stop asks the evaluation to end at its next safe point.
   virtual bool StopRequested() const = 0;
 };
+
+// What the schedule asks for on one day and from what time ("hh:mm" as set, compared as text;
+// empty means from midnight). nullopt: not asked for that day.
+struct DaySchedule {
+  std::optional<std::string> fullFrom;
+  std::optional<std::string> differentialFrom;
+  std::optional<std::string> keyPartFrom;  // the weekly run of each eligible slot
+};
+
+// The day's decisions from the settings alone; `day` needs only its date and weekday.
+DaySchedule ScheduleForDay(const Settings& settings, const LocalDateTime& day);
+// True once `nowTime` ("hh:mm") is not before the set time. A time that sorts after "23:59"
+// (one-digit hours such as "9:00") is never reached.
+bool DueAt(const std::optional<std::string>& from, std::string_view nowTime);
+// False when the evaluation stops before any backup work: no backup folder or no slot.
+bool ScheduleHasWork(const Settings& settings);
 
 // Decides from the clock and the settings what is due this tick and asks for it.
 void EvaluateSchedule(const Settings& settings, const Clock& clock, ScheduleActions& actions);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "backup/backup_cleanup_choice.h"
 #include "backup/backup_file_name.h"
 #include "backup_test_support.h"
 #include "common/text_util.h"
@@ -68,6 +69,13 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
   };
   for (const Case& c : cases) PutFile(c.name);
   std::filesystem::create_directory(backups.file("TremoLandix(20230102).ful"));
+  // -plan's list of deletions for the same folder and date, taken before the cleanup runs.
+  BackupFolderListing listing = BackupFolderListing::Read(BackupFolder());
+  std::vector<std::string> planned;
+  for (const CleanupPlanFile& file :
+       PlanOldBackups(listing, {}, "4", "2024-03-15", "TremoLandix")) {
+    if (file.verdict == CleanupVerdict::kDelete) planned.push_back(file.name);
+  }
 
   engine.RemoveOldBackups("2024-03-15", "TremoLandix");
 
@@ -87,6 +95,7 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
     }
   }
   EXPECT_THAT(seen, UnorderedElementsAreArray(expectedMessages));
+  EXPECT_THAT(planned, UnorderedElementsAreArray(expectedMessages));
   EXPECT_TRUE(std::is_sorted(patterns.begin(), patterns.end()));  // *.ful, *.inc, *.trf, *.tri
   EXPECT_THAT(reports.sent, IsEmpty());
 }

@@ -32,6 +32,14 @@ int main() {
   backup.infos = {{3211, "100 percent processed.", 0},
                   {3014, "BACKUP DATABASE successfully processed.", 0}};
   server.addRule("^backup database", backup);
+  // What -check reads.
+  server.addRule("@@SERVERNAME", Rows({{""}, {""}}, {{"DEMO", "16.0.4135.4"}}));
+  server.addRule("from sys\\.databases",
+                 Rows({{"state_desc"}, {"recovery_model_desc"}}, {{"ONLINE", "FULL"}}));
+  server.addRule("IS_SRVROLEMEMBER", Rows({{""}, {""}}, {{"1", "1"}}));
+  server.addRule("msdb\\.dbo\\.backupset", Rows({{"backup_finish_date"}, {"file"}}, {}));
+  server.addRule("xp_fileexist",
+                 Rows({{"File Exists"}, {"File is a Directory"}, {"Parent"}}, {{"0", "1", "1"}}));
 
   std::cout << "port " << server.port() << std::endl;
   std::size_t shown = 0;

@@ -184,6 +184,34 @@ else fail "stopped with $(cat "$work/ctl.out")"; fi
 if [ -s "$work/eventlog.txt" ]; then fail "event log entries in a healthy run: $(cat "$work/eventlog.txt")"
 else ok "no event log entries"; fi
 
+echo "== wine: operator commands -check and -plan"
+# Both read only: the settings file stays as it is and the server gets only reads.
+cp "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.before"
+sql_lines_before="$(wc -l <"$work/sql.log")"
+check_code=0
+wine "$agent" -check </dev/null >"$work/check.out" 2>>"$work/wine.log" || check_code=$?
+check_summary="$(head -n1 "$work/check.out" | tr -d '\r')"
+case "$check_code:$check_summary" in
+  "0:RAZURAREVI OK - "* | "1:RAZURAREVI WARNING - "*) ok "-check exit $check_code: $check_summary" ;;
+  *) tr -d '\r' <"$work/check.out"; fail "-check exit $check_code: $check_summary" ;;
+esac
+if grep -q '^OK   SQL Server: .*version' "$work/check.out" && grep -q 'Backup folder: .* is a folder for the server' "$work/check.out"; then
+  ok "-check reached the scripted server and saw the backup folder"
+else fail "-check: $(tr -d '\r' <"$work/check.out")"; fi
+plan_code=0
+wine "$agent" -plan --days 2 </dev/null >"$work/plan.out" 2>>"$work/wine.log" || plan_code=$?
+if [ "$plan_code" = 0 ] && grep -q '^  full backup: due from 00:00' "$work/plan.out"; then
+  ok "-plan: $(sed -n 1p "$work/plan.out" | tr -d '\r')"
+else tr -d '\r' <"$work/plan.out"; fail "-plan exit $plan_code"; fi
+plan_code=0
+wine "$agent" -plan --days 40 </dev/null >>"$work/wine.log" 2>&1 || plan_code=$?
+if [ "$plan_code" = 2 ]; then ok "-plan --days 40: usage error, exit 2"; else fail "-plan --days 40"; fi
+tail -n +"$((sql_lines_before + 1))" "$work/sql.log" | grep '^\[sql' >"$work/check.sql" || true
+if cmp -s "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.before" && [ -s "$work/check.sql" ] &&
+  ! grep -qvE '\] (select |EXEC master\.dbo\.xp_fileexist )' "$work/check.sql"; then
+  ok "the settings file unchanged, only reads sent ($(wc -l <"$work/check.sql") batches)"
+else fail "-check or -plan wrote: $(head -n 20 "$work/check.sql")"; fi
+
 # A start that fails: the settings file cannot be read. The service manager hears a
 # service-specific error and the event log (through its stand-in file) the reason.
 mv "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.saved"
