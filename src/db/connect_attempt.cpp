@@ -11,6 +11,9 @@ namespace {
 
 // How soon a cut is noticed while the driver still connects.
 constexpr std::chrono::milliseconds kCutCheck{20};
+// A connect is cut only once it has run this long: a server that answers is
+// logged in long before, so only a hung one loses its attempt (and its row).
+constexpr std::chrono::milliseconds kCutSpares{500};
 
 struct Attempt {
   // First, so it is freed after the connection handle.
@@ -67,7 +70,8 @@ ConnectOutcome ConnectInBackground(std::shared_ptr<OdbcHandle> environment,
   attempt->text = std::move(connectionString);
   prepare(attempt->connection.get());
 
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto begun = std::chrono::steady_clock::now();
+  const auto deadline = begun + limit;
   try {
     std::thread([attempt] { Connect(attempt); }).detach();
   } catch (const std::system_error&) {
@@ -75,8 +79,9 @@ ConnectOutcome ConnectInBackground(std::shared_ptr<OdbcHandle> environment,
   }
   std::unique_lock lock(attempt->mutex);
   while (!attempt->done) {
-    const bool isCut = cut();
-    if (isCut || std::chrono::steady_clock::now() >= deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool isCut = now - begun >= kCutSpares && cut();
+    if (isCut || now >= deadline) {
       attempt->abandoned = true;
       outcome.status = isCut ? ConnectOutcome::Status::Cut : ConnectOutcome::Status::TimedOut;
       return outcome;

@@ -17,8 +17,9 @@ struct ConnectOutcome {
 };
 
 // Runs SQLDriverConnect on a thread of its own so that the caller can walk
-// away: a connect that outlives `limit`, or is cut while `cut()` says so, is
-// left to that thread, which then disconnects and frees its handle itself.
+// away: a connect that outlives `limit`, or is cut while `cut()` says so
+// (once it has run half a second: a server that answers is spared), is left
+// to that thread, which then disconnects and frees its handle itself.
 // The thread shares the environment handle, which so outlives its use there.
 // `prepare` sets the connection's attributes before the connect.
 ConnectOutcome ConnectInBackground(std::shared_ptr<OdbcHandle> environment,

@@ -116,7 +116,7 @@ void SqlConnection::Open() {
   if (IsOpen()) return;
   lastOpenCut_ = false;
   lastOpenTimedOut_ = false;
-  if (ConnectsCut()) {
+  if (halted_) {
     lastOpenCut_ = true;
     cutOpen_ = true;
     throw SqlError("the connection was not opened: the service is stopping");

@@ -75,12 +75,12 @@ class SqlConnection {
   // of its own instead.
   bool CancelRunningStatement(std::chrono::milliseconds minAge = {});
 
-  // Any thread (a stop). While set, an open under way gives up at once, its
-  // late result dropped, and a new one fails without reaching the driver;
+  // Any thread (a stop). While set, an open that has run half a second gives
+  // up, its late result dropped (a server that answers logs in long before);
   // opens under a Hold go on.
   void CutConnects(bool cut) { cutConnects_ = cut; }
   // Any thread (a stop during the start). While set, no statement is sent and
-  // no connection opened, not even under a Hold.
+  // no new connection opened, not even under a Hold.
   void Halt(bool halt) { halted_ = halt; }
   // Whether an open was cut since the last call; clears it.
   bool TakeCutOpen() { return cutOpen_.exchange(false); }
