@@ -192,8 +192,8 @@ bool TfMvxBackupMain::ServiceStop() {
     Steady::time_point next = reportAt;
     if (!cancelled) {
       next = std::min(next, begun + options_.statementGrace);
-    } else if (!sqlCon_.Held()) {
-      next = std::min(next, *cancelled + options_.cancelGrace);
+    } else {
+      next = std::min(next, sqlCon_.Held() ? lastResort : *cancelled + options_.cancelGrace);
     }
     if (timer1_.WaitIdleUntil(next, cancelAsked)) break;
     const Steady::time_point now = Steady::now();

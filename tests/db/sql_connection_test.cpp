@@ -346,19 +346,6 @@ TEST_F(SqlConnectionTest, CancelFromAnotherThreadFailsTheRunningStatement) {
   }
   EXPECT_TRUE(cancelled);
   running.join();
-  {
-    // The undo of a half-done backup is never cancelled.
-    const SqlConnection::Hold hold(connection);
-    server.addRule("^ALTER DATABASE",
-                   SqlReply{.rowCount = 0, .delay = std::chrono::milliseconds(300)});
-    std::thread undo([&] {
-      SqlQuery query(connection);
-      EXPECT_TRUE(RunStatement(query, "ALTER DATABASE TremoLandix SET RECOVERY FULL").succeeded);
-    });
-    ASSERT_TRUE(server.waitForBatches(2, seconds(10)));
-    EXPECT_FALSE(connection.CancelRunningStatement());
-    undo.join();
-  }
   EXPECT_FALSE(outcome.succeeded);
   EXPECT_EQ(server.attentions(), 1);
   SqlQuery query(connection);
