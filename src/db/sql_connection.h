@@ -53,7 +53,7 @@ class SqlConnection {
 
   // Throws SqlError when no driver is installed, or the server can't be
   // reached or refuses the login. A no-op when open. Bounded by the login
-  // timeout; while connects are cut it fails within a few milliseconds.
+  // timeout; a stop cuts it within a second (CutConnects).
   void Open();
   // Releases the connection; a no-op when closed. Rows already read by query
   // objects stay readable (they are held in memory).
@@ -71,8 +71,8 @@ class SqlConnection {
   // (a service stop): cancels the statement running now, unless it started
   // less than `minAge` ago. The cancelled statement fails as any refused one
   // does; the connection stays usable. True when a statement was cancelled.
-  // Statements run while a Hold lives are not cancelled; each has this bound
-  // of its own instead.
+  // Statements run while a Hold lives are not cancelled; each has
+  // kHeldStatementLimit of its own instead.
   bool CancelRunningStatement(std::chrono::milliseconds minAge = {});
 
   // Any thread (a stop). While set, an open that has run half a second gives

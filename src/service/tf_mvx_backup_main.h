@@ -59,12 +59,14 @@ class TfMvxBackupMain {
   TfMvxBackupMain& operator=(const TfMvxBackupMain&) = delete;
 
   // Answers started; an exception that leaves it ends the start. False when
-  // AbortStart() came first: the timer is not armed and nothing was written
-  // after the request.
+  // AbortStart() came first (or a stop ever did: a module starts once): the
+  // timer is not armed and nothing was written after the request.
   bool ServiceStart();
   // Disables the timer, lets a running tick end at its next safe point and
   // waits for it, then writes "RazuRarevi Stop" and frees the link module.
-  // The link's waits and a connect under way end at once; a SQL statement
+  // The link's waits end at once and a connect under way within a second
+  // (one that had to be cut means a hung server: "RazuRarevi Stop" then goes
+  // to the text log instead of the database); a SQL statement
   // still running after statementGrace (or at once after CancelNow) is
   // cancelled, and so is one that starts later and runs on. The deadlines are
   // kept on this thread, which never waits in the driver: the cancels go out
@@ -72,8 +74,7 @@ class TfMvxBackupMain {
   // within cancelGrace (a cancel that never took, or work stuck outside SQL;
   // the undo of a half-done full backup gets until the last resort): nothing
   // is written, and the host ends the process without freeing what the tick
-  // holds. When the stop cut a connect short, the server may be hung: its
-  // "RazuRarevi Stop" goes to the text log instead of the database.
+  // holds.
   bool ServiceStop();
   // A second stop request or a system shutdown: makes a stop, under way or
   // about to begin, cancel the running statement without waiting. Any thread.
