@@ -1,8 +1,11 @@
 // How long the agent takes to end after SIGTERM, as a whole process against
 // the scripted SQL server: idle, during a tick of short statements, during a
-// long statement (one request: the 30 s grace, then the cancel) and after a
-// second request. Each case runs once; the time is from the (last) SIGTERM to
-// the exit, and a case whose exit code is not 0 is an error.
+// long statement (one request: the 30 s grace, then the cancel), after a
+// second request, and during a connect to a server that never answers. Each
+// case runs five times (min, median and max are reported); the time is from
+// the (last) SIGTERM to the exit, and a run whose exit code is not 0 is an
+// error. A new case is a value of When, its set-up in StopRig and its wait in
+// ReachCase, and one registration below.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 
@@ -25,7 +28,7 @@ namespace {
 namespace sql = mvx::testing;
 using namespace std::chrono_literals;
 
-enum class When { kIdle, kShortStatements, kLongStatement, kSecondRequest };
+enum class When { kIdle, kShortStatements, kLongStatement, kSecondRequest, kHungConnect };
 
 struct StopRig {
   explicit StopRig(When when) {
@@ -45,7 +48,8 @@ struct StopRig {
       Put("DBServer", "BackupDB" + std::to_string(slot), "Db" + std::to_string(slot));
     }
     Put("RazuRarevi", "BKPath", dir.dir());
-    Put("RazuRarevi", "FullType", when == When::kIdle ? "0" : "3");
+    const bool backups = when != When::kIdle && when != When::kHungConnect;
+    Put("RazuRarevi", "FullType", backups ? "3" : "0");
     Put("RazuRarevi", "FullTime", "00:00");
   }
   void Put(const std::string& section, const std::string& key, const std::string& value) {
@@ -60,6 +64,31 @@ struct StopRig {
         return true;
       }
       std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+
+  // Brings the running agent to the moment its case is measured from; false when it never came.
+  bool ReachCase(When when) {
+    switch (when) {
+      case When::kIdle:
+        std::this_thread::sleep_for(4s);  // after the first tick
+        return true;
+      case When::kHungConnect:
+        // The start has closed its connection; the first tick's open meets the hung server.
+        server.hangLogins(true);
+        for (int i = 0; i < 300 && server.hungConnections() == 0; ++i) {
+          std::this_thread::sleep_for(20ms);
+        }
+        std::this_thread::sleep_for(200ms);
+        return server.hungConnections() > 0;
+      case When::kShortStatements:
+        if (!BackupRunning()) return false;
+        std::this_thread::sleep_for(450ms);  // into the second database
+        return true;
+      case When::kLongStatement:
+      case When::kSecondRequest:
+        return BackupRunning();
     }
     return false;
   }
@@ -83,13 +112,9 @@ void BM_StopAfterSigterm(benchmark::State& state, When when) {
       state.SkipWithError("the agent did not start");
       return;
     }
-    if (when == When::kIdle) {
-      std::this_thread::sleep_for(4s);  // after the first tick
-    } else if (!rig.BackupRunning()) {
-      state.SkipWithError("no BACKUP was sent");
+    if (!rig.ReachCase(when)) {
+      state.SkipWithError("the agent never reached the case");
       return;
-    } else if (when == When::kShortStatements) {
-      std::this_thread::sleep_for(450ms);  // into the second database
     }
     if (when == When::kSecondRequest) {
       // Apart, or the two would merge into one pending signal.
@@ -106,22 +131,25 @@ void BM_StopAfterSigterm(benchmark::State& state, When when) {
   }
 }
 
-BENCHMARK_CAPTURE(BM_StopAfterSigterm, idle, When::kIdle)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_StopAfterSigterm, short_statements, When::kShortStatements)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_StopAfterSigterm, long_statement, When::kLongStatement)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_StopAfterSigterm, second_request, When::kSecondRequest)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
+// Five runs of one case, reported as their min, median and max.
+void FiveRuns(benchmark::internal::Benchmark* b) {
+  b->Iterations(1)
+      ->Repetitions(5)
+      ->ComputeStatistics("min", Min)
+      ->ComputeStatistics("max", Max)
+      ->ReportAggregatesOnly(true)
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, idle, When::kIdle)->Apply(FiveRuns);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, short_statements, When::kShortStatements)->Apply(FiveRuns);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, long_statement, When::kLongStatement)->Apply(FiveRuns);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, second_request, When::kSecondRequest)->Apply(FiveRuns);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, hung_connect, When::kHungConnect)->Apply(FiveRuns);
 
 }  // namespace
 

@@ -36,6 +36,8 @@ std::optional<std::string> ReadLogFileName(const SqlConnection& connection, SqlQ
 // backups would break until the next full backup. A refusal, or a link lost
 // during the shrink, gets one more try on a reopened connection.
 bool SwitchBackToFull(Database& database, SqlQuery& query, std::string_view name) {
+  // A stop never cuts this short: each try runs on a bound of its own instead.
+  const SqlConnection::Hold hold(database.connection());
   const std::string statement = RecoveryFullStatement(name);
   if (RunStatement(query, statement).succeeded) return true;
   database.DisconnectDatabase();

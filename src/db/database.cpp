@@ -16,19 +16,26 @@ Database::Database(SqlConnection& connection, const Settings& settings, TextLog&
 
 bool Database::ConnectDatabase() {
   if (connection_.IsOpen()) return true;
-  try {
-    ConnectionParams params;
-    params.hostName = settings_.serverName.empty() ? "(Local)" : settings_.serverName;
-    params.database = settings_.connectionDatabase;
-    params.userName = settings_.login;
-    params.password = settings_.password;
-    params.portOverride = portOverride_;
-    connection_.SetParams(std::move(params));
-    connection_.Open();
-    return true;
-  } catch (...) {
-    // Falls through to the failure report below.
+  bool cut = false;
+  if (giveUpAfterTimeout_ && connection_.LastOpenTimedOut()) {
+    // Reported below as that open was, without another attempt.
+  } else {
+    try {
+      ConnectionParams params;
+      params.hostName = settings_.serverName.empty() ? "(Local)" : settings_.serverName;
+      params.database = settings_.connectionDatabase;
+      params.userName = settings_.login;
+      params.password = settings_.password;
+      params.portOverride = portOverride_;
+      params.loginTimeout = loginTimeout_;
+      connection_.SetParams(std::move(params));
+      connection_.Open();
+      return true;
+    } catch (...) {
+      cut = connection_.LastOpenCut();
+    }
   }
+  if (cut) return false;
   try {
     textLog_.WriteFileLog(kConnectFailed);
   } catch (...) {

@@ -227,8 +227,9 @@ bool OnlySequenceError(SQLHSTMT statement) {
 // on every path until the handle is freed.
 class RunningScope {
  public:
-  RunningScope(RunningStatement* running, SQLHSTMT statement) : running_(running) {
-    if (running_ != nullptr) running_->Begin(statement);
+  RunningScope(RunningStatement* running, SQLHSTMT statement, bool cancellable)
+      : running_(running) {
+    if (running_ != nullptr) running_->Begin(statement, cancellable);
   }
   ~RunningScope() { Finish(); }
   RunningScope(const RunningScope&) = delete;
@@ -273,26 +274,41 @@ void Drain(SQLHSTMT statement, std::string_view sql, bool collectRows, std::size
 
 }  // namespace
 
-void RunningStatement::Begin(SQLHSTMT statement) {
+void RunningStatement::Begin(SQLHSTMT statement, bool cancellable) {
   std::lock_guard lock(mutex_);
   statement_ = statement;
+  cancellable_ = cancellable;
   since_ = std::chrono::steady_clock::now();
   cancelled_ = false;
 }
 
 bool RunningStatement::End() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   statement_ = SQL_NULL_HSTMT;
+  // Unbounded on purpose: the handle must outlive the cancel. A cancel that
+  // never returns keeps this thread here, and the stop gives up on it.
+  cancelReturned_.wait(lock, [this] { return cancelsUnderWay_ == 0; });
   return std::exchange(cancelled_, false);
 }
 
 bool RunningStatement::Cancel(std::chrono::milliseconds minAge) {
-  std::lock_guard lock(mutex_);
-  if (statement_ == SQL_NULL_HSTMT || std::chrono::steady_clock::now() - since_ < minAge) {
-    return false;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  {
+    std::lock_guard lock(mutex_);
+    if (statement_ == SQL_NULL_HSTMT || !cancellable_ ||
+        std::chrono::steady_clock::now() - since_ < minAge) {
+      return false;
+    }
+    statement = statement_;
+    cancelled_ = true;
+    ++cancelsUnderWay_;
   }
-  SQLCancel(statement_);
-  cancelled_ = true;
+  SQLCancel(statement);
+  {
+    std::lock_guard lock(mutex_);
+    --cancelsUnderWay_;
+  }
+  cancelReturned_.notify_all();
   return true;
 }
 
@@ -314,7 +330,8 @@ int StatementRun::ErrorNumber() const {
 }
 
 StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
-                              std::size_t resultByteLimit, RunningStatement* running) {
+                              std::size_t resultByteLimit, RunningStatement* running,
+                              std::chrono::seconds timeLimit) {
   StatementRun run;
   OdbcHandle statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection);
   if (!statement) {
@@ -326,7 +343,12 @@ StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool col
     if (run.errors.empty()) run.errors.push_back({"HY001", 0, "no statement handle"});
     return run;
   }
-  RunningScope scope(running, statement.get());
+  if (timeLimit.count() > 0) {
+    SQLSetStmtAttrW(statement.get(), SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeLimit.count())),
+                    SQL_IS_UINTEGER);
+  }
+  RunningScope scope(running, statement.get(), timeLimit.count() <= 0);
   Drain(statement.get(), sql, collectRows, resultByteLimit, run);
   if (scope.Finish() && !run.failed) {
     run.failed = true;

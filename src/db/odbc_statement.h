@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -36,11 +37,13 @@ struct StatementRun {
 inline constexpr std::size_t kDefaultResultByteLimit = std::size_t{64} * 1024 * 1024;
 
 // The statement a connection is running, so that another thread (a service
-// stop) can cancel it. The handle is freed only after End(), never while a
-// cancel is under way.
+// stop) can cancel it. SQLCancel may block inside the driver, so no lock is
+// held across it; instead End() waits until every cancel under way has
+// returned, and only then may the handle be freed.
 class RunningStatement {
  public:
-  void Begin(SQLHSTMT statement);
+  // A statement that is not `cancellable` runs on a bound of its own.
+  void Begin(SQLHSTMT statement, bool cancellable = true);
   // True when a cancel was sent to the statement since Begin().
   bool End();
   // Sends SQLCancel to the running statement unless it has run for less than
@@ -49,9 +52,12 @@ class RunningStatement {
 
  private:
   std::mutex mutex_;
+  std::condition_variable cancelReturned_;
   SQLHSTMT statement_ = SQL_NULL_HSTMT;
   std::chrono::steady_clock::time_point since_{};
   bool cancelled_ = false;
+  bool cancellable_ = true;
+  int cancelsUnderWay_ = 0;
 };
 
 // Runs one batch on its own statement handle and drains every result with
@@ -61,8 +67,11 @@ class RunningStatement {
 // a result larger than `resultByteLimit` fails the statement. Informational
 // messages past a fixed amount of text are consumed but not kept. A batch
 // cancelled through `running` always fails, also when the driver has already
-// seen its end: a cancelled BACKUP is never taken for a finished one.
+// seen its end: a cancelled BACKUP is never taken for a finished one. A
+// `timeLimit` above zero is the driver's query timeout for this batch alone,
+// and such a batch is never cancelled through `running`.
 StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
-                              std::size_t resultByteLimit, RunningStatement* running = nullptr);
+                              std::size_t resultByteLimit, RunningStatement* running = nullptr,
+                              std::chrono::seconds timeLimit = {});
 
 }  // namespace mvx

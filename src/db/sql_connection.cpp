@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/text_util.h"
+#include "db/connect_attempt.h"
 #include "db/connection_string.h"
 #include "db/driver_choice.h"
 #include "db/odbc_handle.h"
@@ -16,9 +17,11 @@ namespace mvx {
 namespace {
 
 constexpr const char* kDriverVariable = "MVX_ODBC_DRIVER";
+// Past the driver's own login timeout, how long the open still waits for it
+// before walking away: the bound holds even for a driver that ignores it.
+constexpr std::chrono::milliseconds kLoginTimeoutMargin{500};
 
-[[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback) {
-  const std::vector<DiagRecord> records = ReadDiagnostics(type, handle);
+[[noreturn]] void ThrowRecords(const std::vector<DiagRecord>& records, const char* fallback) {
   for (const DiagRecord& record : records) {
     if (IsErrorRecord(record) && !record.message.empty()) {
       throw SqlError(record.message, static_cast<int>(record.nativeError));
@@ -29,6 +32,10 @@ constexpr const char* kDriverVariable = "MVX_ODBC_DRIVER";
       throw SqlError(record.message, static_cast<int>(record.nativeError));
   }
   throw SqlError(fallback);
+}
+
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* fallback) {
+  ThrowRecords(ReadDiagnostics(type, handle), fallback);
 }
 
 // The driver follows the server's database changes (also those made by a
@@ -89,7 +96,8 @@ std::optional<std::string> UseTarget(std::string_view sql) {
 }  // namespace
 
 struct SqlConnection::Impl {
-  OdbcHandle environment;
+  // Shared with connects that were walked away from, which may still use it.
+  std::shared_ptr<OdbcHandle> environment;
   OdbcHandle connection;  // connected while it exists
   std::optional<OdbcDriver> driver;
   RunningStatement running;
@@ -106,6 +114,13 @@ bool SqlConnection::IsOpen() const { return static_cast<bool>(impl_->connection)
 
 void SqlConnection::Open() {
   if (IsOpen()) return;
+  lastOpenCut_ = false;
+  lastOpenTimedOut_ = false;
+  if (halted_) {
+    lastOpenCut_ = true;
+    cutOpen_ = true;
+    throw SqlError("the connection was not opened: the service is stopping");
+  }
   Impl& impl = *impl_;
   if (!impl.environment) {
     OdbcHandle environment = OdbcHandle::Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
@@ -116,11 +131,11 @@ void SqlConnection::Open() {
     if (!SQL_SUCCEEDED(rc)) {
       ThrowDiagnostics(SQL_HANDLE_ENV, environment.get(), "ODBC 3 behaviour not available");
     }
-    impl.environment = std::move(environment);
+    impl.environment = std::make_shared<OdbcHandle>(std::move(environment));
   }
   if (!impl.driver) {
     const char* forced = std::getenv(kDriverVariable);
-    impl.driver = ChooseDriver(ListInstalledDrivers(impl.environment.get()), forced ? forced : "");
+    impl.driver = ChooseDriver(ListInstalledDrivers(impl.environment->get()), forced ? forced : "");
     if (!impl.driver) {
       const std::string fallback = FallbackDriverName();
       if (fallback.empty()) throw SqlError("no SQL Server ODBC driver is installed");
@@ -128,33 +143,43 @@ void SqlConnection::Open() {
     }
   }
 
-  OdbcHandle connection = OdbcHandle::Allocate(SQL_HANDLE_DBC, impl.environment.get());
-  if (!connection) {
-    ThrowDiagnostics(SQL_HANDLE_ENV, impl.environment.get(), "no ODBC connection handle");
+  const std::chrono::seconds loginTimeout = params_.loginTimeout;
+  const auto prepare = [loginTimeout](SQLHDBC connection) {
+    // BACKUP refuses to run inside a transaction: every statement commits by itself.
+    SQLSetConnectAttrW(connection, SQL_ATTR_AUTOCOMMIT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)),
+                       SQL_IS_UINTEGER);
+    SQLSetConnectAttrW(connection, SQL_ATTR_TXN_ISOLATION,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_READ_COMMITTED)),
+                       SQL_IS_UINTEGER);
+    // A server that takes the TCP connection and never answers must not hold the open forever.
+    SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout.count())),
+                       SQL_IS_UINTEGER);
+  };
+  ConnectOutcome outcome = ConnectInBackground(
+      impl.environment,
+      ToSqlWide(BuildConnectionString(*impl.driver, params_, LocalServerHost(impl.driver->kind))),
+      prepare, loginTimeout + kLoginTimeoutMargin, [this] { return ConnectsCut(); });
+  switch (outcome.status) {
+    case ConnectOutcome::Status::Connected:
+      break;
+    case ConnectOutcome::Status::Cut:
+      lastOpenCut_ = true;
+      cutOpen_ = true;
+      throw SqlError("the connection was not opened: the service is stopping");
+    case ConnectOutcome::Status::TimedOut:
+      lastOpenTimedOut_ = true;
+      throw SqlError("Login timeout expired");
+    case ConnectOutcome::Status::Failed:
+      for (const DiagRecord& record : outcome.diagnostics) {
+        // HYT00: the driver's own login timeout.
+        if (record.sqlState == "HYT00") lastOpenTimedOut_ = true;
+      }
+      ThrowRecords(outcome.diagnostics, "cannot connect");
   }
-  // BACKUP refuses to run inside a transaction: every statement commits by itself.
-  SQLSetConnectAttrW(connection.get(), SQL_ATTR_AUTOCOMMIT,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)),
-                     SQL_IS_UINTEGER);
-  SQLSetConnectAttrW(connection.get(), SQL_ATTR_TXN_ISOLATION,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_READ_COMMITTED)),
-                     SQL_IS_UINTEGER);
-  if (params_.loginTimeoutSeconds > 0) {
-    SQLSetConnectAttrW(
-        connection.get(), SQL_ATTR_LOGIN_TIMEOUT,
-        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(params_.loginTimeoutSeconds)),
-        SQL_IS_UINTEGER);
-  }
-  const std::vector<SQLWCHAR> text =
-      ToSqlWide(BuildConnectionString(*impl.driver, params_, LocalServerHost(impl.driver->kind)));
-  std::vector<SQLWCHAR> completed(1024);
-  SQLSMALLINT completedLength = 0;
-  const SQLRETURN rc = SQLDriverConnectW(
-      connection.get(), nullptr, const_cast<SQLWCHAR*>(text.data()), SQL_NTS, completed.data(),
-      static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
-  if (!SQL_SUCCEEDED(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, connection.get(), "cannot connect");
 
-  impl.connection = std::move(connection);
+  impl.connection = std::move(outcome.connection);
   const std::optional<std::string> catalog = ReadCurrentCatalog(impl.connection.get());
   connectionDatabase_ = catalog && !catalog->empty() ? *catalog : params_.database;
   currentDatabase_ = connectionDatabase_;
@@ -176,9 +201,11 @@ void SqlConnection::Close() noexcept {
 }
 
 StatementRun SqlConnection::Run(std::string_view sql, bool collectRows) {
+  if (halted_) throw SqlError("the statement was not sent: the service is stopping");
   Open();
-  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_,
-                                      &impl_->running);
+  StatementRun run =
+      RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_, &impl_->running,
+                       Held() ? kHeldStatementLimit : std::chrono::seconds{});
   if (run.connectionLost || (run.failed && ConnectionDead(impl_->connection.get()))) {
     Close();
     return run;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -32,8 +33,8 @@ struct ConnectionParams {
   std::string password;
   // Tests point the connection at a loopback port; 0 means the server name decides.
   int portOverride = 0;
-  // Bounds the login; 0 leaves the driver's own wait (what the service does).
-  int loginTimeoutSeconds = 0;
+  // The whole open (TCP connect, pre-login, TLS, login) ends within this; tests shorten it.
+  std::chrono::seconds loginTimeout{15};
 };
 
 struct StatementRun;
@@ -51,7 +52,8 @@ class SqlConnection {
   void SetParams(ConnectionParams params);
 
   // Throws SqlError when no driver is installed, or the server can't be
-  // reached or refuses the login. A no-op when open.
+  // reached or refuses the login. A no-op when open. Bounded by the login
+  // timeout; a stop cuts it within a second (CutConnects).
   void Open();
   // Releases the connection; a no-op when closed. Rows already read by query
   // objects stay readable (they are held in memory).
@@ -69,7 +71,38 @@ class SqlConnection {
   // (a service stop): cancels the statement running now, unless it started
   // less than `minAge` ago. The cancelled statement fails as any refused one
   // does; the connection stays usable. True when a statement was cancelled.
+  // Statements run while a Hold lives are not cancelled; each has
+  // kHeldStatementLimit of its own instead.
   bool CancelRunningStatement(std::chrono::milliseconds minAge = {});
+
+  // Any thread (a stop). While set, an open that has run half a second gives
+  // up, its late result dropped (a server that answers logs in long before);
+  // opens under a Hold go on.
+  void CutConnects(bool cut) { cutConnects_ = cut; }
+  // Any thread (a stop during the start). While set, no statement is sent and
+  // no new connection opened, not even under a Hold.
+  void Halt(bool halt) { halted_ = halt; }
+  // Whether an open was cut since the last call; clears it.
+  bool TakeCutOpen() { return cutOpen_.exchange(false); }
+  // Whether the last open was cut, or failed by running out of its login time.
+  bool LastOpenCut() const { return lastOpenCut_; }
+  bool LastOpenTimedOut() const { return lastOpenTimedOut_; }
+
+  // Work that must not be cut short by a stop (the undo of a half-done full
+  // backup, the last row of a stop): its opens are not cut and its statements
+  // not cancelled; each statement runs on `kHeldStatementLimit` instead.
+  class Hold {
+   public:
+    explicit Hold(SqlConnection& connection) : connection_(connection) { ++connection_.holds_; }
+    ~Hold() { --connection_.holds_; }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    SqlConnection& connection_;
+  };
+  bool Held() const { return holds_ > 0; }
+  static constexpr std::chrono::seconds kHeldStatementLimit{10};
 
  private:
   friend class SqlQuery;
@@ -78,11 +111,18 @@ class SqlConnection {
   // lost on the way closes the connection, so the next statement reopens it.
   StatementRun Run(std::string_view sql, bool collectRows);
   void TrackCurrentDatabase(std::string_view sql, bool succeeded);
+  bool ConnectsCut() const { return halted_ || (cutConnects_ && holds_ == 0); }
 
   ConnectionParams params_;
   std::string currentDatabase_;
   std::string connectionDatabase_;
   std::size_t resultByteLimit_;
+  std::atomic<bool> cutConnects_{false};
+  std::atomic<bool> halted_{false};
+  std::atomic<bool> cutOpen_{false};
+  std::atomic<int> holds_{0};
+  bool lastOpenCut_ = false;
+  bool lastOpenTimedOut_ = false;
   std::unique_ptr<Impl> impl_;
 };
 

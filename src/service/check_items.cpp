@@ -32,7 +32,6 @@ namespace mvx {
 namespace {
 
 constexpr int kNetworkWaitMs = 3000;
-constexpr int kLoginTimeoutSeconds = 15;
 constexpr long long kDayMs = 86400000LL;
 constexpr int kGapWindowDays = 800;  // two years and more: every rule repeats within it
 
@@ -171,7 +170,6 @@ class Checks {
     params.userName = settings_.login;
     params.password = settings_.password;
     params.portOverride = options_.databasePort;
-    params.loginTimeoutSeconds = kLoginTimeoutSeconds;
     const std::string what = "SQL Server " + params.hostName + " as " + params.userName;
     try {
       connection_.SetParams(params);

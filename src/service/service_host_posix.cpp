@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <system_error>
@@ -14,10 +15,10 @@
 
 #include "common/host_info.h"
 #include "service/command_line.h"
-#include "service/operator_command.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
 #include "service/link_overrides.h"
+#include "service/operator_command.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/tf_mvx_backup_main.h"
@@ -56,34 +57,56 @@ int Install(const CommandLine& command) {
   return outcome.ok ? 0 : 1;
 }
 
-// Runs the stop on a thread of its own, so that a second SIGTERM or SIGINT
-// can cut it short; true when it ended normally.
-bool StopWhileWatchingSignals(TfMvxBackupMain& module, const sigset_t& signals) {
-  std::atomic<bool> done{false};
-  bool stopped = false;
-  std::thread stopper;
-  try {
-    stopper = std::thread([&] {
-      stopped = module.ServiceStop();
-      done = true;
-    });
-  } catch (const std::system_error&) {
-    return module.ServiceStop();  // no thread to spare: a stop without the second request
+// Sent to the watcher's own thread to end it; blocked like the others.
+int WakeSignal() { return SIGRTMIN; }
+
+// Takes SIGTERM and SIGINT on a thread of its own while the start or the stop
+// runs on the main thread, so a request there is acted on when it comes.
+class SignalWatcher {
+ public:
+  SignalWatcher(const sigset_t& signals, std::function<void()> onStop)
+      : signals_(signals), onStop_(std::move(onStop)) {
+    try {
+      thread_ = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+      // No thread to spare: requests wait for the main thread's next sigwait.
+    }
   }
-  while (!done) {
-    timespec slice{0, 100'000'000};
-    const int received = sigtimedwait(&signals, nullptr, &slice);
-    if (received == SIGTERM || received == SIGINT) module.CancelNow();
+  ~SignalWatcher() {
+    if (!thread_.joinable()) return;
+    done_ = true;
+    pthread_kill(thread_.native_handle(), WakeSignal());
+    thread_.join();
   }
-  stopper.join();
-  return stopped;
-}
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+  bool StopRequested() const { return stopRequested_; }
+
+ private:
+  void Watch() {
+    for (;;) {
+      int received = 0;
+      if (sigwait(&signals_, &received) != 0) continue;
+      if (done_) return;
+      if (received == SIGTERM || received == SIGINT) {
+        stopRequested_ = true;
+        onStop_();
+      }
+    }
+  }
+
+  sigset_t signals_;
+  std::function<void()> onStop_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::thread thread_;
+};
 
 // Runs the service in the foreground until SIGTERM or SIGINT.
 int RunForeground(bool console) {
   sigset_t signals;
   sigemptyset(&signals);
-  for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP}) sigaddset(&signals, s);
+  for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP, WakeSignal()}) sigaddset(&signals, s);
   // Blocked before any thread starts, so every thread inherits the mask and sigwait sees them.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
@@ -97,6 +120,8 @@ int RunForeground(bool console) {
   ApplySupportHostOverrides(options.endpoints);
   options.stopPending = [] { Notify("EXTEND_TIMEOUT_USEC=5000000"); };
   std::unique_ptr<TfMvxBackupMain> module;
+  bool started = false;
+  bool stopRequested = false;
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     if (console) {
@@ -106,15 +131,24 @@ int RunForeground(bool console) {
       });
     }
     Notify("STATUS=Starting");
-    module->ServiceStart();
+    // A stop request during the start ends it: nothing more is sent, READY never comes.
+    const SignalWatcher watcher(signals, [&module] { module->AbortStart(); });
+    started = module->ServiceStart();
+    // A request that came just as the start ended: the start row is out, so stop as usual.
+    stopRequested = watcher.StopRequested();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
     return 1;
   }
-  Notify("READY=1\nSTATUS=Running");
-  if (console) echo.Line("service", "", "running; Ctrl+C stops");
-
-  for (;;) {
+  if (!started) {
+    if (console) echo.Line("service", "", "stopped during the start");
+    return 0;
+  }
+  if (!stopRequested) {
+    Notify("READY=1\nSTATUS=Running");
+    if (console) echo.Line("service", "", "running; Ctrl+C stops");
+  }
+  while (!stopRequested) {
     int received = 0;
     if (sigwait(&signals, &received) != 0) continue;
     if (received == SIGUSR1) {
@@ -124,14 +158,20 @@ int RunForeground(bool console) {
       module->ServiceContinue();
       Notify("STATUS=Running");
     } else if (received == SIGTERM || received == SIGINT) {
-      break;
+      stopRequested = true;
     }
   }
   Notify("STOPPING=1\nSTATUS=Stopping");
-  if (!StopWhileWatchingSignals(*module, signals)) {
-    // The tick is stuck where nothing can cancel it: end without freeing what it holds.
-    std::cout.flush();
-    std::_Exit(1);
+  bool stopped = false;
+  {
+    // A second request cancels a running statement at once.
+    const SignalWatcher watcher(signals, [&module] { module->CancelNow(); });
+    stopped = module->ServiceStop();
+    if (!stopped) {
+      // The tick is stuck where nothing can cancel it: end without freeing what it holds.
+      std::cout.flush();
+      std::_Exit(1);
+    }
   }
   if (console) echo.Line("service", "", "stopped");
   return 0;

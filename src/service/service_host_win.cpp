@@ -13,10 +13,10 @@
 #include "common/host_info.h"
 #include "common/win_text.h"
 #include "service/command_line.h"
-#include "service/operator_command.h"
 #include "service/console_echo.h"
 #include "service/event_log.h"
 #include "service/link_overrides.h"
+#include "service/operator_command.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/tf_mvx_backup_main.h"
@@ -74,14 +74,12 @@ class StatusReporter {
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status_.dwCurrentState = state;
-    // Nothing while starting; while stopping, a second stop or a shutdown cuts the wait short.
-    status_.dwControlsAccepted =
-        state == SERVICE_START_PENDING ? 0
-        : state == SERVICE_STOP_PENDING
-            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN
-        : state == SERVICE_STOPPED ? 0
-                                   : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
-                                         SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+    // Nothing while pending: the SCM sends no control to a service in START_PENDING or
+    // STOP_PENDING, whatever it says it accepts.
+    status_.dwControlsAccepted = pending || state == SERVICE_STOPPED
+                                     ? 0
+                                     : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
+                                           SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
     status_.dwWin32ExitCode = serviceExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
     status_.dwServiceSpecificExitCode = serviceExitCode;
     status_.dwWaitHint = pending ? kWaitHintMs : 0;
@@ -127,7 +125,41 @@ class PendingHeartbeat {
   std::thread thread_;
 };
 
-ControlQueue g_controls;  // the SCM's handler has no context of ours but this
+// Set once a console run's stop has ended.
+class StopDone {
+ public:
+  void Set() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+  }
+  void WaitFor(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, limit, [this] { return done_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+};
+
+// The SCM's handler and the console's have no context of ours but these.
+ControlQueue g_controls;
+StopDone g_consoleStopped;
+
+// Windows ends a console process about 5 s after the window's close; the stop gets what it can.
+constexpr std::chrono::milliseconds kCloseAllowance{4500};
+
+// Ends the process at once: ExitProcess would run the DLLs' detach code, which can deadlock on a
+// thread still stuck inside the database driver.
+[[noreturn]] void EndProcessNow(UINT code) {
+  std::cout.flush();
+  TerminateProcess(GetCurrentProcess(), code);
+  ExitProcess(code);  // not reached
+}
 
 DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   switch (control) {
@@ -145,10 +177,10 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
   }
 }
 
-// Runs the stop on a thread of its own while the service thread keeps taking
-// controls: a second stop, a shutdown or a preshutdown cancels at once. The
-// first control decides whether the stop cancels from the start. False when
-// the running work did not end.
+// Runs the stop on a thread of its own while this thread keeps taking
+// controls: a shutdown or preshutdown as the first control cancels at once,
+// and so does a second Ctrl+C in a console (the SCM itself sends no control
+// while STOP_PENDING). False when the running work did not end.
 bool StopWhileTakingControls(TfMvxBackupMain& module, DWORD firstControl) {
   if (firstControl != SERVICE_CONTROL_STOP) module.CancelNow();
   bool stopped = false;
@@ -214,14 +246,21 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   if (!StopWhileTakingControls(*module, control)) {
     // The tick is stuck where nothing can cancel it: end without freeing what it holds.
     status.Report(SERVICE_STOPPED, kStopFailedCode);
-    ExitProcess(1);
+    EndProcessNow(1);
   }
   module.reset();
   status.Report(SERVICE_STOPPED);
 }
 
-BOOL WINAPI ConsoleCtrlHandler(DWORD) {
-  g_controls.Post(SERVICE_CONTROL_STOP);
+// Ctrl+C and Ctrl+Break run the ordinary stop. Closing the window (or a logoff or shutdown) ends
+// the process when this returns, so the stop then cancels at once and this waits for it.
+BOOL WINAPI ConsoleCtrlHandler(DWORD type) {
+  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+    g_controls.Post(SERVICE_CONTROL_STOP);
+    return TRUE;
+  }
+  g_controls.Post(SERVICE_CONTROL_SHUTDOWN);
+  g_consoleStopped.WaitFor(kCloseAllowance);
   return TRUE;
 }
 
@@ -274,14 +313,13 @@ int RunConsole() {
   }
   SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
   echo.Line("service", "", "running; Ctrl+C stops");
-  while (!IsStopControl(g_controls.Take())) {
-  }
+  DWORD control = g_controls.Take();
+  while (!IsStopControl(control)) control = g_controls.Take();
   // A second Ctrl+C cancels a running statement at once.
-  if (!StopWhileTakingControls(*module, SERVICE_CONTROL_STOP)) {
-    std::cout.flush();
-    ExitProcess(1);
-  }
+  if (!StopWhileTakingControls(*module, control)) EndProcessNow(1);
   echo.Line("service", "", "stopped");
+  std::cout.flush();
+  g_consoleStopped.Set();
   return 0;
 }
 

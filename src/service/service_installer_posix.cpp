@@ -33,8 +33,9 @@ std::string ExecStartWord(const std::string& path) {
   return word;
 }
 
-// No start or stop timeout: without a login timeout the first connection attempts may take
-// minutes, and a stop waits for a running backup, as the Windows service does.
+// No start timeout: the start waits on the link checks and, with a server that never answers,
+// on a login timeout of its own. A stop ends by itself within 45 s plus its last row;
+// TimeoutStopSec is only the last resort.
 std::string UnitText(const std::string& executablePath) {
   return "[Unit]\n"
          "Description=" +

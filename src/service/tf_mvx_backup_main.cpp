@@ -12,15 +12,19 @@
 #include "db/query_helpers.h"
 #include "maintenance/key_part_maintenance.h"
 #include "service/schedule.h"
+#include "service/stop_canceller.h"
 
 namespace mvx {
 namespace {
 
 constexpr int kTimerIntFloor = 500;
 constexpr int kTimerIntFallback = 1000;
-// How often a stop looks at the tick, and how often it reports that it waits.
-constexpr std::chrono::milliseconds kStopSlice{100};
+// How often a stop reports that it waits, and looks again for late statements.
 constexpr std::chrono::milliseconds kStopPendingEvery{1000};
+// Past statementGrace and cancelGrace, how long a stop still waits for the undo
+// of a half-done full backup, which is never cancelled: 30 + 10 + 5 = 45 s.
+constexpr std::chrono::milliseconds kHeldWorkAllowance{5000};
+constexpr std::string_view kStopMessage = "RazuRarevi Stop";
 // After the cancel, the tick writes its failure row and ends; a statement
 // that still runs this long after it began is cancelled too.
 constexpr std::chrono::milliseconds kLateStatementAge{1000};
@@ -117,6 +121,7 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
                                                          : *ownServiceControl_),
       timer1_([this] { Timer1Timer(); }) {
   database_.SetPortOverride(options_.databasePort);
+  database_.SetLoginTimeout(options_.loginTimeout);
 }
 
 TfMvxBackupMain::~TfMvxBackupMain() {
@@ -127,7 +132,6 @@ TfMvxBackupMain::~TfMvxBackupMain() {
 
 bool TfMvxBackupMain::ServiceStart() {
   timer1_.Close();
-  stopRequested_ = false;
   cancelRequested_ = false;
   textLog_.ClearLastFileLogText();
   exeDir_ = options_.exeDir;
@@ -139,16 +143,34 @@ bool TfMvxBackupMain::ServiceStart() {
   installationId_.clear();
   computerName_ = ReadComputerName();
   if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_, stopRequested_);
-  RefreshLink();
-  PrepareStartup();
-
-  serviceTables_.EnsureServiceTables();
-  serviceTables_.WriteServiceVersion(serviceVersion_);
-  serviceTables_.PurgeServiceLog();
+  // One hung server costs the start one login timeout, not one per step.
+  database_.SetGiveUpAfterTimeout(true);
+  struct GiveUpEnds {
+    Database& database;
+    ~GiveUpEnds() { database.SetGiveUpAfterTimeout(false); }
+  } giveUpEnds{database_};
+  try {
+    if (stopRequested_) return false;
+    RefreshLink();
+    if (stopRequested_) return false;
+    PrepareStartup();
+    if (stopRequested_) return false;
+    serviceTables_.EnsureServiceTables();
+    if (stopRequested_) return false;
+    serviceTables_.WriteServiceVersion(serviceVersion_);
+    if (stopRequested_) return false;
+    serviceTables_.PurgeServiceLog();
+  } catch (...) {
+    // What a stop cut short is no failure of the start.
+    if (stopRequested_) return false;
+    throw;
+  }
+  if (stopRequested_) return false;
   if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
   // The start message goes out before the timer runs: a first tick must never share the
   // connection with the start, however long the message takes to reach the server.
   serviceTables_.WriteServiceLog("", "RazuRarevi Start");
+  if (stopRequested_) return false;
   timer1_.Open();
   timer1_.Arm(options_.firstTickDelay);
   return true;
@@ -158,30 +180,57 @@ bool TfMvxBackupMain::ServiceStop() {
   using Steady = std::chrono::steady_clock;
   timer1_.Close();
   stopRequested_ = true;
+  sqlCon_.CutConnects(true);
   const Steady::time_point begun = Steady::now();
-  Steady::time_point reported = begun;
+  const Steady::time_point lastResort =
+      begun + options_.statementGrace + options_.cancelGrace + kHeldWorkAllowance;
+  Steady::time_point reportAt = begun + kStopPendingEvery;
   std::optional<Steady::time_point> cancelled;
-  while (!timer1_.WaitIdleFor(kStopSlice)) {
+  StopCanceller canceller(sqlCon_);
+  const auto cancelAsked = [&] { return !cancelled && cancelRequested_.load(); };
+  for (;;) {
+    Steady::time_point next = reportAt;
+    if (!cancelled) {
+      next = std::min(next, begun + options_.statementGrace);
+    } else {
+      next = std::min(next, sqlCon_.Held() ? lastResort : *cancelled + options_.cancelGrace);
+    }
+    if (timer1_.WaitIdleUntil(next, cancelAsked)) break;
     const Steady::time_point now = Steady::now();
     if (!cancelled) {
-      if (cancelRequested_ || now - begun >= options_.statementGrace) {
+      if (cancelRequested_ || now >= begun + options_.statementGrace) {
         // The statement fails and its operation takes its failure path.
-        sqlCon_.CancelRunningStatement();
+        canceller.Request(std::chrono::milliseconds{0});
         cancelled = now;
       }
     } else {
-      sqlCon_.CancelRunningStatement(kLateStatementAge);
-      if (now - *cancelled >= options_.cancelGrace) {
+      canceller.Request(kLateStatementAge);
+      const bool undoing = sqlCon_.Held() && now < lastResort;
+      if (now >= *cancelled + options_.cancelGrace && !undoing) {
+        canceller.Abandon();
         eventLog_.Error(kServiceName, "Service failed on stop: the running work did not end");
         return false;
       }
     }
-    if (now - reported >= kStopPendingEvery) {
-      reported = now;
+    if (now >= reportAt) {
+      reportAt = now + kStopPendingEvery;
       if (options_.stopPending) options_.stopPending();
     }
   }
-  serviceTables_.WriteServiceLog("", "RazuRarevi Stop");
+  canceller.Finish();
+  sqlCon_.CutConnects(false);
+  sqlCon_.Halt(false);  // a request that came just as the start ended
+  if (sqlCon_.TakeCutOpen()) {
+    // The server may hang: the row would only wait for it.
+    try {
+      textLog_.WriteFileLog(kStopMessage);
+    } catch (...) {
+      // The stop ends all the same.
+    }
+  } else {
+    const SqlConnection::Hold bounded(sqlCon_);
+    serviceTables_.WriteServiceLog("", kStopMessage);
+  }
   dMFunc_.reset();
   return true;
 }
@@ -189,6 +238,13 @@ bool TfMvxBackupMain::ServiceStop() {
 void TfMvxBackupMain::CancelNow() {
   stopRequested_ = true;
   cancelRequested_ = true;
+  timer1_.Nudge();
+}
+
+void TfMvxBackupMain::AbortStart() {
+  stopRequested_ = true;
+  sqlCon_.Halt(true);
+  sqlCon_.CancelRunningStatement();
 }
 
 void TfMvxBackupMain::RefreshLink() {

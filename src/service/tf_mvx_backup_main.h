@@ -45,6 +45,8 @@ struct ServiceOptions {
   // and how long it then still waits for the tick to end.
   std::chrono::milliseconds statementGrace{30000};
   std::chrono::milliseconds cancelGrace{10000};
+  // Every open of the database connection ends within this.
+  std::chrono::seconds loginTimeout = ConnectionParams{}.loginTimeout;
 };
 
 // The service module: owns the settings, the run-time state, the database
@@ -56,19 +58,31 @@ class TfMvxBackupMain {
   TfMvxBackupMain(const TfMvxBackupMain&) = delete;
   TfMvxBackupMain& operator=(const TfMvxBackupMain&) = delete;
 
-  // Answers started; an exception that leaves it ends the start.
+  // Answers started; an exception that leaves it ends the start. False when
+  // AbortStart() came first (or a stop ever did: a module starts once): the
+  // timer is not armed and nothing was written after the request.
   bool ServiceStart();
   // Disables the timer, lets a running tick end at its next safe point and
   // waits for it, then writes "RazuRarevi Stop" and frees the link module.
-  // The link's waits end at once; a SQL statement still running after
-  // statementGrace (or at once after CancelNow) is cancelled, and so is one
-  // that starts later and runs on. False when even then the tick did not end
-  // within cancelGrace (stuck outside SQL): nothing is written, and the host
-  // ends the process without freeing what the tick holds.
+  // The link's waits end at once and a connect under way within a second
+  // (one that had to be cut means a hung server: "RazuRarevi Stop" then goes
+  // to the text log instead of the database); a SQL statement
+  // still running after statementGrace (or at once after CancelNow) is
+  // cancelled, and so is one that starts later and runs on. The deadlines are
+  // kept on this thread, which never waits in the driver: the cancels go out
+  // from a thread of their own. False when even then the tick did not end
+  // within cancelGrace (a cancel that never took, or work stuck outside SQL;
+  // the undo of a half-done full backup gets until the last resort): nothing
+  // is written, and the host ends the process without freeing what the tick
+  // holds.
   bool ServiceStop();
   // A second stop request or a system shutdown: makes a stop, under way or
   // about to begin, cancel the running statement without waiting. Any thread.
   void CancelNow();
+  // A stop request during ServiceStart (any other thread): no statement or
+  // connect goes out after it, one under way is cut, and the start returns
+  // false. May wait in the driver while it cancels the running statement.
+  void AbortStart();
   // Set from the start of a stop; every wait of a tick watches it.
   const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }

@@ -74,6 +74,18 @@ bool Timer1::WaitIdleFor(std::chrono::milliseconds limit) {
   return changed_.wait_for(lock, limit, [this] { return !running_; });
 }
 
+bool Timer1::WaitIdleUntil(std::chrono::steady_clock::time_point deadline,
+                           const std::function<bool()>& wake) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_until(lock, deadline, [&] { return !running_ || wake(); });
+  return !running_;
+}
+
+void Timer1::Nudge() {
+  { std::lock_guard lock(mutex_); }  // a waiter between its check and its sleep sees the change
+  changed_.notify_all();
+}
+
 void Timer1::Run() {
   std::unique_lock lock(mutex_);
   while (!shutdown_) {

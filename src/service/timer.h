@@ -33,6 +33,12 @@ class Timer1 {
                 const std::function<void()>& waiting = {});
   // Waits at most `limit` for no tick to be running; true when none is.
   bool WaitIdleFor(std::chrono::milliseconds limit);
+  // Waits until no tick runs, `wake()` says so (checked at every Nudge()) or
+  // the deadline passes; true when no tick runs.
+  bool WaitIdleUntil(std::chrono::steady_clock::time_point deadline,
+                     const std::function<bool()>& wake);
+  // Makes a waiter look at its wake condition again. Any thread.
+  void Nudge();
   bool TickRunning() const;
 
  private:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -350,6 +351,53 @@ TEST_F(SqlConnectionTest, CancelFromAnotherThreadFailsTheRunningStatement) {
   SqlQuery query(connection);
   OpenQuery(query, "select count(*) from T0245");
   EXPECT_EQ(query.FieldInt(0), 1);
+}
+
+// A server that takes the TCP connection and never answers: the open ends by its login timeout,
+// or within a moment when a stop cuts it (nothing logged: its outcome is not known), but never
+// under a Hold. The abandoned attempt logs off by itself; the next open works again.
+TEST_F(SqlConnectionTest, HungLoginEndsByItsTimeoutOrByACut) {
+  struct Case {
+    const char* name;
+    bool cut, held, timedOut;
+    std::size_t logLines;
+  };
+  const Case cases[] = {
+      {"login timeout", false, false, true, 1},
+      {"cut by a stop", true, false, false, 0},
+      {"held through a cut", true, true, true, 1},
+  };
+  database.SetLoginTimeout(seconds(1));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    textLog.ClearLastFileLogText();
+    std::filesystem::remove(dir.file("RazuRarevi.Log"));
+    server.hangLogins(true);
+    std::unique_ptr<SqlConnection::Hold> hold;
+    if (c.held) hold = std::make_unique<SqlConnection::Hold>(connection);
+    std::thread stop;
+    if (c.cut) {
+      stop = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        connection.CutConnects(true);
+      });
+    }
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_FALSE(database.ConnectDatabase());
+    const auto took = std::chrono::steady_clock::now() - begun;
+    if (stop.joinable()) stop.join();
+    EXPECT_LT(took, c.timedOut ? seconds(5) : seconds(1));
+    EXPECT_EQ(connection.LastOpenTimedOut(), c.timedOut);
+    EXPECT_EQ(connection.TakeCutOpen(), c.cut && !c.held);
+    EXPECT_EQ(FileLogMessages().size(), c.logLines);
+    hold.reset();
+    connection.CutConnects(false);
+    server.hangLogins(false);
+    EXPECT_TRUE(server.waitForActiveConnections(0, seconds(10)));
+    EXPECT_TRUE(database.ConnectDatabase());
+    database.DisconnectDatabase();
+  }
+  EXPECT_EQ(server.hungConnections(), 3);
 }
 
 TEST_F(SqlConnectionTest, DestroyingAnOpenConnectionLogsOff) {

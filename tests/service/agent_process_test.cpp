@@ -204,6 +204,93 @@ TEST_F(AgentProcessTest, SecondSigtermCancelsALongBackup) {
   }));
 }
 
+// A server that takes the TCP connection and never answers: the start's open gives up by its
+// login timeout, the first tick tries again, and a stop during that try ends at once.
+TEST_F(AgentProcessTest, HungServerTimesOutAndAStopCutsTheHungConnect) {
+  sql::ScriptedSqlServer server;
+  server.hangLogins(true);
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Child child(agent, {"-console"},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+  ASSERT_TRUE(child.WaitForOutput("[log] Database 접속실패!!!", 16s)) << child.output();
+  ASSERT_TRUE(child.WaitForOutput("running", 10s)) << child.output();
+  for (int i = 0; i < 100 && server.hungConnections() < 2; ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(server.hungConnections(), 2) << child.output();  // the first tick's retry
+  std::this_thread::sleep_for(200ms);
+  kill(child.pid(), SIGTERM);
+  EXPECT_EQ(child.Wait(2s), 0) << child.output();
+  // The hung server would only keep the last row waiting.
+  EXPECT_NE(child.output().find("[log] RazuRarevi Stop\n"), std::string::npos) << child.output();
+}
+
+// SIGTERM during the start ends it: nothing is sent after it, READY never comes, exit code 0.
+TEST_F(AgentProcessTest, SigtermDuringTheStartEndsIt) {
+  struct Case {
+    const char* name;
+    bool hangLogins;
+  };
+  for (const Case& c : {Case{"hung connect", true}, Case{"slow first statement", false}}) {
+    SCOPED_TRACE(c.name);
+    sql::ScriptedSqlServer server;
+    server.hangLogins(c.hangLogins);
+    sql::SqlReply slow;
+    slow.delay = 600s;
+    server.addRule("^select C005 from T0246$", slow);
+    Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+    NotifySocket notify(dir.file("notify.sock"));
+    Child child(agent, {"-console"},
+                {"NOTIFY_SOCKET=" + notify.path(), "MVX_SUPPORT_HOST_PRIMARY=127.0.0.1",
+                 "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+    for (int i = 0; i < 100 && server.hungConnections() + server.batchTexts().size() == 0; ++i) {
+      std::this_thread::sleep_for(100ms);
+    }
+    kill(child.pid(), SIGTERM);
+    EXPECT_EQ(child.Wait(2s), 0) << child.output();
+    EXPECT_EQ(server.batchTexts().size(), c.hangLogins ? 0u : 1u);
+    EXPECT_EQ(notify.Received().find("READY=1"), std::string::npos);
+    EXPECT_EQ(child.output().find("running"), std::string::npos) << child.output();
+    std::filesystem::remove(notify.path());
+  }
+}
+
+// A cancel the server never acknowledges keeps the tick in the driver: the stop gives up 10 s
+// after its cancel, says so in the event log and ends the process with 1.
+TEST_F(AgentProcessTest, StopGivesUpOnACancelNeverAcknowledged) {
+  sql::ScriptedSqlServer server;
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  sql::SqlReply stuck;
+  stuck.delay = 600s;
+  stuck.ignoreAttention = true;
+  server.addRule("^BACKUP DATABASE", stuck);
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Put("DBServer", "ID", "quendr");
+  Put("DBServer", "Password", "pw");
+  Put("DBServer", "DBPath", "/");
+  Put("RazuRarevi", "BKPath", dir.dir());
+  Put("RazuRarevi", "FullType", "3");
+  Put("RazuRarevi", "FullTime", "00:00");
+  Child child(agent, {"-console"},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+  ASSERT_TRUE(child.WaitForOutput("running", 20s)) << child.output();
+  const auto backupSent = [&] {
+    const std::vector<std::string> texts = server.batchTexts();
+    return std::any_of(texts.begin(), texts.end(),
+                       [](const std::string& b) { return b.rfind("BACKUP DATABASE", 0) == 0; });
+  };
+  for (int i = 0; i < 300 && !backupSent(); ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(backupSent()) << child.output();
+  kill(child.pid(), SIGTERM);
+  std::this_thread::sleep_for(200ms);
+  kill(child.pid(), SIGTERM);  // cancels at once
+  EXPECT_EQ(child.Wait(45s), 1) << child.output();
+  EXPECT_EQ(server.attentions(), 1);
+  EXPECT_NE(child.output().find("Service failed on stop: the running work did not end"),
+            std::string::npos)
+      << child.output();
+}
+
 TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
   sql::ScriptedSqlServer server;
   server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));

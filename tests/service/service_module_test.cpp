@@ -368,6 +368,34 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
   }
 }
 
+// A stop cancels a long log shrink, but never the switch back to FULL that follows it: that runs
+// on past the late cancels and the cancel grace, and the stop then ends as usual.
+TEST_F(ServiceModuleTest, StopNeverCancelsTheSwitchBackToFull) {
+  ServeExistingDatabase();
+  Put("RazuRarevi", "FullType", "3");
+  server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
+  server.addRule("^DBCC SHRINKFILE", sql::SqlReply{.delay = 60s});
+  server.addRule("SET RECOVERY FULL$", sql::SqlReply{.delay = 1500ms});
+  ServiceOptions options = Options();
+  options.firstTickDelay = 10ms;
+  options.statementGrace = 300ms;
+  options.cancelGrace = 500ms;
+  TfMvxBackupMain module(clock, eventLog, options);
+  module.ServiceStart();
+  for (int i = 0; i < 500 && !server.batchTexts().back().starts_with("DBCC"); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(server.batchTexts().back().starts_with("DBCC"));
+  EXPECT_TRUE(module.ServiceStop());
+  const std::vector<std::string> batches = Batches();
+  EXPECT_EQ(server.attentions(), 1);
+  EXPECT_EQ(
+      std::count_if(batches.begin(), batches.end(),
+                    [](const std::string& b) { return b.find("Recovery FULL Fail") != b.npos; }),
+      0);
+  EXPECT_EQ(batches.back(), kStop);
+}
+
 // A raising key-part run ends only the key-part work of the tick: on Friday 18:00 the request of
 // slot 1 (tick step 3.2) or its weekly run (after the backups) fails, the full backups are taken
 // all the same, and slot 2 gets no run.

@@ -117,6 +117,7 @@ class SharedState {
 
   void recordLogin(SqlLogin login);
   bool refusing() const;
+  bool hanging();
   std::optional<std::string> findDatabase(const std::string& name) const;
   std::optional<SqlReply> recordBatch(const std::string& text, const std::string& database);
   void countAttention();
@@ -128,6 +129,8 @@ class SharedState {
   std::vector<std::string> databases;
   bool refuse = false;
   bool down = false;
+  bool hang = false;
+  int hung = 0;
   std::string backupFolder;  // empty: BACKUP creates no file
   std::vector<SqlLogin> logins;
   std::vector<SqlBatch> batches;
@@ -144,6 +147,7 @@ class Session {
 
   void run() {
     try {
+      if (server_.hanging()) hang();
       login();
       for (;;) {
         const auto message = receive(std::nullopt);
@@ -287,16 +291,27 @@ class Session {
     }
   }
 
-  // Waits `length`, but an ATTENTION from the client cuts it short.
-  Pause pause(std::chrono::milliseconds length) {
+  // Waits `length`, but an ATTENTION from the client cuts it short unless it is to be ignored.
+  Pause pause(std::chrono::milliseconds length, bool ignoreAttention = false) {
     const auto deadline = Clock::now() + length;
     while (waitReadable(deadline)) {
       if (receive(Clock::now() + kMidMessageTimeout).type != tds::packet::kAttention) {
         throw tds::ProtocolError("request while a reply is under way");
       }
-      return Pause::Attention;
+      if (!ignoreAttention) return Pause::Attention;
+      server_.countAttention();
     }
     return Pause::Elapsed;
+  }
+
+  // Reads and drops whatever comes until the client leaves or the server stops.
+  [[noreturn]] void hang() {
+    for (;;) {
+      waitReadable(std::nullopt);
+      std::array<std::uint8_t, 512> sink{};
+      const long long n = sqlnet::ReceiveSome(fd_, sink.data(), sink.size());
+      if (n == 0 || (n < 0 && !sqlnet::ShouldRetry())) throw SessionEnded{};
+    }
   }
 
   void acknowledgeAttention() {
@@ -386,7 +401,7 @@ class Session {
   }
 
   void answer(const SqlReply& reply, const std::string& text) {
-    if (reply.delay.count() > 0 && pause(reply.delay) == Pause::Attention) {
+    if (reply.delay.count() > 0 && pause(reply.delay, reply.ignoreAttention) == Pause::Attention) {
       return acknowledgeAttention();
     }
     for (std::size_t i = 0; i < reply.infos.size(); ++i) {
@@ -613,6 +628,13 @@ void SharedState::recordLogin(SqlLogin login) {
   changed.notify_all();
 }
 
+bool SharedState::hanging() {
+  std::lock_guard lock(mutex);
+  if (hang) ++hung;
+  changed.notify_all();
+  return hang;
+}
+
 bool SharedState::refusing() const {
   std::lock_guard lock(mutex);
   return refuse;
@@ -694,6 +716,16 @@ void ScriptedSqlServer::setDown(bool down) {
 void ScriptedSqlServer::createBackupFiles(std::string folder) {
   std::lock_guard lock(impl_->state.mutex);
   impl_->state.backupFolder = std::move(folder);
+}
+
+void ScriptedSqlServer::hangLogins(bool hang) {
+  std::lock_guard lock(impl_->state.mutex);
+  impl_->state.hang = hang;
+}
+
+int ScriptedSqlServer::hungConnections() const {
+  std::lock_guard lock(impl_->state.mutex);
+  return impl_->state.hung;
 }
 
 std::vector<SqlLogin> ScriptedSqlServer::logins() const {

@@ -65,6 +65,9 @@ struct SqlReply {
   // Delays, info intervals and drops do not apply.
   bool procedure = false;
   int returnStatus = 0;
+  // An ATTENTION during the delay is taken and never acknowledged: the delay runs on and the
+  // reply follows it as if no cancel had come, the way a server that lost the cancel behaves.
+  bool ignoreAttention = false;
 };
 
 struct SqlLogin {
@@ -103,6 +106,9 @@ class ScriptedSqlServer {
   void refuseLogins(bool refuse);
   // While set, every new connection is closed before its login, as a server that is down.
   void setDown(bool down);
+  // While set, every new connection is accepted and never answered (a hung server, a half-open
+  // port forward): what the client sends is read and dropped until it leaves.
+  void hangLogins(bool hang);
   // From now on a BACKUP batch that succeeds (no error in its reply, not dropped, not
   // cancelled) creates its backup file, as a real server does: the path of its
   // TO DISK = N'...' literal is taken as a path on the server's disk, and its last
@@ -112,8 +118,9 @@ class ScriptedSqlServer {
   std::vector<SqlLogin> logins() const;  // every login attempt, refused ones too
   std::vector<SqlBatch> batches() const;
   std::vector<std::string> batchTexts() const;
-  int disconnects() const;  // connections that have ended, for whatever reason
-  int attentions() const;
+  int disconnects() const;      // connections that have ended, for whatever reason
+  int attentions() const;       // ignored ones too
+  int hungConnections() const;  // connections taken while hanging logins
   int activeConnections() const;
   void clearRecords();  // logins, batches and the two counters
 
