@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -30,8 +33,10 @@ class KeyPartTest : public dbtest::DbTest {
     clock.Set(LocalDateTime::Make(2024, 3, 19, 1, 30, 5));
     SlotOne("QuendrilaxoMain");
     settings.databases[1] = "ZoltmarkenShop";
-    serviceTables.SetEcho(
-        [this](std::string_view, std::string_view m, bool) { logged.emplace_back(m); });
+    serviceTables.SetEcho([this](std::string_view, std::string_view m, bool) {
+      logged.emplace_back(m);
+      if (m == stopAtLine) stop = true;
+    });
   }
   void SlotOne(const std::string& name) {
     settings.databases[0] = settings.connectionDatabase = name;
@@ -68,8 +73,10 @@ class KeyPartTest : public dbtest::DbTest {
   backuptest::RecordingReports reports;
   std::string installationId = "QX-7", computerName = "DBHOST";
   std::vector<std::string> logged;
-  KeyPartMaintenance keyParts{settings,      clock,   database,       workQ,       openQ,
-                              serviceTables, reports, installationId, computerName};
+  std::atomic<bool> stop{false};
+  std::string stopAtLine;  // an activity row that brings the stop request
+  KeyPartMaintenance keyParts{settings,      clock,   database,       workQ,        openQ,
+                              serviceTables, reports, installationId, computerName, stop};
 };
 
 TEST_F(KeyPartTest, GateDecidesFromTheStatusRow) {
@@ -204,6 +211,59 @@ TEST_F(KeyPartTest, StatementsOfACompletedAndAFailedRun) {
     Statements expected = head;
     expected.insert(expected.end(), tail->begin(), tail->end());
     EXPECT_EQ(Batches(), expected);
+  }
+}
+
+// A stop ends the run before its next step code or procedure call, leaving it as a call that
+// raised leaves it (C001 "2", no end statement, row or report), and closes the connection. A stop
+// before the start bookkeeping writes nothing.
+TEST_F(KeyPartTest, StopEndsTheRunAtItsNextSafePoint) {
+  struct Case {
+    std::string name;
+    bool stopFirst = false;
+    std::string stopAtLine, stopDuringCall, calls;
+    bool started = true;
+  };
+  const Case cases[] = {
+      {"before the run", true, "", "", "", false},
+      {"before the first step", false, "KeyPart정리 시작!!", "", ""},
+      {"during a call", false, "", "KeyInit 'CT'", "KeyInit CS|KeyInit CT|"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Status("3", "", "", "1010000", "101000000");
+    stop = c.stopFirst;
+    stopAtLine = c.stopAtLine;
+    std::thread stopper;
+    if (!c.stopDuringCall.empty()) {
+      // The call answers late; the stop comes while it runs.
+      sql::SqlReply slow = sql::Rows({sql::VarChar("C001")}, {{"1"}});
+      slow.delay = std::chrono::milliseconds(500);
+      server.addRule(c.stopDuringCall, slow);
+      stopper = std::thread([&] {
+        for (int i = 0; i < 1000 && !stop; ++i) {
+          for (const std::string& text : server.batchTexts()) {
+            if (text.find(c.stopDuringCall) != std::string::npos) stop = true;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      });
+    }
+    EXPECT_EQ(Run("1"), c.started);
+    if (stopper.joinable()) stopper.join();
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_TRUE(reports.sent.empty());
+    EXPECT_EQ(logged, c.started ? Statements{"KeyPart정리 시작!!"} : Statements{});
+    std::string calls;
+    for (const std::string& call : Batches("Exec PM_")) {
+      calls += std::regex_replace(call.substr(8), std::regex("KeyRebuild|'|,| $"), "") + "|";
+    }
+    EXPECT_EQ(calls, c.calls);
+    const Statements updates = Batches(kUpdate);
+    EXPECT_EQ(updates.size(), !c.started ? 0u : c.calls.empty() ? 1u : 3u);  // start, step, init
+    if (!c.started) {
+      EXPECT_EQ(Batches(), (Statements{kUse, kRead}));
+    }
   }
 }
 
