@@ -212,9 +212,9 @@ class Season {
       Apply(tick.faults, time);
       server_.clearRecords();
       logTouches_.Take();
-      const FaultCounts countsBefore = Encounters();
+      const FaultCounts countsBefore = Encounters(tick.faults);
       module.Timer1Timer();
-      const FaultCounts countsAfter = Encounters();
+      const FaultCounts countsAfter = Encounters(tick.faults);
       tick.batches = server_.batchTexts();
       for (std::size_t f = 0; f < tick.met.size(); ++f) {
         tick.met[f] = countsAfter[f] - countsBefore[f];
@@ -262,20 +262,22 @@ class Season {
   RecordingEventLog eventLog;
 
  private:
-  // The servers' counts of the faults they dealt out so far; the log and the disk are counted
-  // apart.
-  FaultCounts Encounters() const {
-    using Answer = sql::LineServer::Answer;
+  // The counts of the faults dealt out so far; the log and the disk are counted apart. A support
+  // server that is down or slow fails every connection made to it, so those are counted.
+  FaultCounts Encounters(const TickFaults& faults) const {
     const sql::SqlFaultCounts sqlFaults = server_.faultCounts();
     FaultCounts counts{};
     counts[static_cast<int>(Fault::kServerDown)] = sqlFaults.closedWhileDown;
     counts[static_cast<int>(Fault::kLoginRefused)] = sqlFaults.refusedLogins;
     counts[static_cast<int>(Fault::kBackupRefused)] = sqlFaults.errorReplies;
     counts[static_cast<int>(Fault::kBackupDropped)] = sqlFaults.droppedBatches;
-    counts[static_cast<int>(Fault::kSupportDown)] =
-        line_.AnsweredWith(Answer::kClose) + http_.UnansweredRequests() + pinger_.unanswered;
-    counts[static_cast<int>(Fault::kSupportSlow)] =
-        line_.AnsweredWith(Answer::kSilent) + http_.HeldBackAnswers();
+    // The line server's record is copied whole: only while it fails.
+    const int supportConnections =
+        faults.Has(Fault::kSupportDown) || faults.Has(Fault::kSupportSlow)
+            ? static_cast<int>(line_.Received().size()) + http_.ConnectionCount()
+            : 0;
+    counts[static_cast<int>(Fault::kSupportDown)] = supportConnections + pinger_.unanswered;
+    counts[static_cast<int>(Fault::kSupportSlow)] = supportConnections;
     return counts;
   }
 

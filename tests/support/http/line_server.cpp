@@ -1,6 +1,5 @@
 #include "support/http/line_server.h"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <memory>
@@ -39,11 +38,6 @@ void LineServer::SetAnswer(Answer answer, std::string reply) {
 std::vector<std::string> LineServer::Received() const {
   std::lock_guard lock(mutex_);
   return received_;
-}
-
-int LineServer::AnsweredWith(Answer answer) const {
-  std::lock_guard lock(mutex_);
-  return static_cast<int>(std::count(answered_.begin(), answered_.end(), answer));
 }
 
 bool LineServer::WaitForReceived(std::size_t count, int timeoutMs) const {
@@ -92,7 +86,6 @@ void LineServer::Serve(TcpSocket& connection) {
     std::lock_guard lock(mutex_);
     received_.push_back(line);
     answer = answer_;
-    answered_.push_back(answer);
     reply = reply_;
   }
   changed_.notify_all();

@@ -32,8 +32,6 @@ class LineServer {
 
   // The raw bytes each connection sent, in order of arrival.
   std::vector<std::string> Received() const;
-  // Connections answered that way so far.
-  int AnsweredWith(Answer answer) const;
   // Waits until that many connections have been recorded.
   bool WaitForReceived(std::size_t count, int timeoutMs) const;
 
@@ -50,7 +48,6 @@ class LineServer {
   Answer answer_ = Answer::kReply;
   std::string reply_;
   std::vector<std::string> received_;
-  std::vector<Answer> answered_;
   ConnectionWorkers workers_;
   std::thread thread_;
 };

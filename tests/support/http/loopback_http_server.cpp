@@ -1,6 +1,5 @@
 #include "support/http/loopback_http_server.h"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -95,16 +94,6 @@ int LoopbackHttpServer::ConnectionCount() const {
   return connections_;
 }
 
-int LoopbackHttpServer::UnansweredRequests() const {
-  std::lock_guard lock(mutex_);
-  return unanswered_;
-}
-
-int LoopbackHttpServer::HeldBackAnswers() const {
-  std::lock_guard lock(mutex_);
-  return heldBack_;
-}
-
 bool LoopbackHttpServer::Pause(int delayMs) {
   std::unique_lock lock(mutex_);
   return !stopSignal_.wait_for(lock, std::chrono::milliseconds(delayMs),
@@ -138,10 +127,6 @@ void LoopbackHttpServer::Serve(TcpSocket& connection) {
         reply = std::move(script_.front());
         script_.pop_front();
       }
-      const auto silent = [](const HttpReplyStep& step) { return step.bytes.empty(); };
-      const auto paused = [](const HttpReplyStep& step) { return step.delayMs > 0; };
-      unanswered_ += std::all_of(reply.steps.begin(), reply.steps.end(), silent) ? 1 : 0;
-      heldBack_ += std::any_of(reply.steps.begin(), reply.steps.end(), paused) ? 1 : 0;
     }
     for (const auto& step : reply.steps) {
       if (step.delayMs > 0 && !Pause(step.delayMs)) return;

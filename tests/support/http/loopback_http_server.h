@@ -55,9 +55,6 @@ class LoopbackHttpServer {
   void SetFallbackReply(HttpScriptedReply reply);
   std::vector<std::string> Requests() const;
   int ConnectionCount() const;
-  // Requests answered by closing without a byte, and answers held back by a pause.
-  int UnansweredRequests() const;
-  int HeldBackAnswers() const;
 
  private:
   void Run();
@@ -75,8 +72,6 @@ class LoopbackHttpServer {
   HttpScriptedReply fallback_ = HttpReply(200, "OK", "");
   std::vector<std::string> requests_;
   int connections_ = 0;
-  int unanswered_ = 0;
-  int heldBack_ = 0;
   ConnectionWorkers workers_;
   std::thread thread_;
 };
