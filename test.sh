@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: default build, sanitizer build,
-# Windows cross build with its tests run under Wine, the Debian package and the Windows installer
-# installed, upgraded and removed, and a short run of each fuzz target.
+# Builds everything and runs every test: default build, sanitizer build, thread sanitizer build
+# of the threaded tests, the Debian package installed, upgraded and removed, Windows cross build
+# with its tests and the Windows installer run under Wine, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -22,6 +22,15 @@ echo "== sanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== thread sanitizer: the tests that run threads (service host, timer, stop, connection, link)"
+# Only these targets are built: the rest of the tree runs on one thread and is covered above.
+tsan_tests=(service_tests db_tests mvx_vendorlink_tests mvx_companion_tests maintenance_tests)
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs" --target "${tsan_tests[@]}"
+for test in "${tsan_tests[@]}"; do
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "build-tsan/bin/$test" --gtest_brief=1
+done
 
 echo "== windows cross build"
 cmake --preset windows >/dev/null

@@ -151,6 +151,72 @@ BENCHMARK_CAPTURE(BM_StopAfterSigterm, long_statement, When::kLongStatement)->Ap
 BENCHMARK_CAPTURE(BM_StopAfterSigterm, second_request, When::kSecondRequest)->Apply(FiveRuns);
 BENCHMARK_CAPTURE(BM_StopAfterSigterm, hung_connect, When::kHungConnect)->Apply(FiveRuns);
 
+// ---- A stop during a key-part run (kept apart from the cases above) ----
+// Each procedure call takes a second; SIGTERM comes while the second call runs. The run ends
+// before the third, so the stop takes at most about one call, never the 30 s grace.
+void BM_StopDuringKeyPartRun(benchmark::State& state) {
+  for (auto _ : state) {
+    sql::TempDir dir;
+    const std::string agent = dir.file("MvxRazuRarevi");
+    std::filesystem::copy_file(MVX_AGENT_BINARY, agent);
+    sql::ScriptedSqlServer server;
+    server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+    server.addRule("count\\(", sql::Count(0));
+    server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+    server.addRule(sql::kKeyPartStatusRead,
+                   sql::KeyPartStatus("3", "", "", "1000000", "100000000"));
+    server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {}));
+    sql::SqlReply call = sql::Rows({sql::VarChar("C001")}, {{"1"}});
+    call.delay = 1s;
+    server.addRule("^Exec PM_", call);
+    const auto put = [&](const std::string& key, const std::string& value) {
+      mvx::ProfileFile(dir.file("RazuRarevi.ini"))
+          .WriteString("DBServer", mvx::ScrambleValue(key), mvx::ScrambleValue(mvx::ToAnsi(value)));
+    };
+    put("Name", "127.0.0.1," + std::to_string(server.port()));
+    put("ID", "quendr");
+    put("Password", "pw");
+    put("BackupDB1", "QuendrilaxoMain");
+    dir.write("systemctl.state", "LoadState=loaded\nActiveState=active\n");
+    sql::Child child(agent, {"-console"},
+                     {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2",
+                      std::string("MVX_SYSTEMCTL=") + MVX_SCRIPTED_SYSTEMCTL,
+                      "MVX_SCRIPTED_SYSTEMCTL_STATE=" + dir.file("systemctl.state")});
+    const auto secondCall = [&] {
+      const std::vector<std::string> texts = server.batchTexts();
+      return std::any_of(texts.begin(), texts.end(), [](const std::string& b) {
+        return b.rfind("Exec PM_KeyInit 'CT'", 0) == 0;
+      });
+    };
+    for (int i = 0; i < 600 && !secondCall(); ++i) std::this_thread::sleep_for(50ms);
+    if (!secondCall()) {
+      state.SkipWithError("the key-part run did not reach its second call");
+      return;
+    }
+    const auto begun = std::chrono::steady_clock::now();
+    kill(child.pid(), SIGTERM);
+    const int exitCode = child.Wait(120s);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begun;
+    state.SetIterationTime(took.count());
+    if (exitCode != 0) state.SkipWithError("the agent did not end with 0");
+  }
+}
+
+BENCHMARK(BM_StopDuringKeyPartRun)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ComputeStatistics("min",
+                        [](const std::vector<double>& v) {
+                          return *std::min_element(v.begin(), v.end());
+                        })
+    ->ComputeStatistics("max",
+                        [](const std::vector<double>& v) {
+                          return *std::max_element(v.begin(), v.end());
+                        })
+    ->ReportAggregatesOnly(true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

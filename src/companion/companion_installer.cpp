@@ -72,6 +72,9 @@ tErrState CompanionInstaller::CompanionCheck() {
   } else {
     outcome = StartState(control_.StartServiceAndWait(kCompanionServiceName), false);
   }
+  // A stop cuts waits and downloads short, so a failure then says nothing about the companion:
+  // no row; the next start's tick checks again.
+  if (link_.StopRequested() && outcome.code != "00") return {};
   if (!outcome.message.empty()) writeServiceLog_(outcome.message);
   return outcome;
 }

@@ -33,6 +33,8 @@ class CompanionInstaller {
                      std::function<void(std::string_view)> writeServiceLog);
 
   // One check, as every regular tick runs it; a non-empty message is logged.
+  // Once a stop is requested only a success is: any other outcome may have
+  // been cut short, and the check returns an empty message and code.
   tErrState CompanionCheck();
   // Downloads, installs and starts the missing companion. Never throws: an
   // error on the way gives an empty message and code.

@@ -60,7 +60,10 @@ SystemdPaths SystemdPathsFromEnvironment();
 
 // The Service Control Manager on Windows, systemd elsewhere. InstallService
 // writes its result ("0" or "3") to the text log and throws when that write is
-// refused. A start's wait ends within a second of a stop request.
+// refused. A start's wait ends within a second of a stop request. On systemd
+// an install is all or nothing: when the reload or the enable fails, times out
+// or is cut by a stop, the unit file goes again and systemd forgets it (3; no
+// log line when a stop cut it).
 class SystemServiceControl final : public ServiceControl {
  public:
   SystemServiceControl(TextLog& log, const std::atomic<bool>& stopRequested,

@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 // systemctl answers a query or a --no-block request at once; a reload may take a while.
 constexpr milliseconds kQueryLimit{10000};
 constexpr milliseconds kReloadLimit{30000};
+// The reload that undoes a half-done install is not cut by a stop; the stop still ends in time.
+constexpr milliseconds kUndoLimit{10000};
 // Far more than the four properties asked for; output that fills it was cut and is not read.
 constexpr std::size_t kShowOutputLimit = 64 * 1024;
 
@@ -66,6 +68,22 @@ bool Contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
+// Undoes a half-done install, so that the next tick installs again instead of finding a unit
+// that never loads. Runs after a stop too, with a bound of its own.
+void RemoveUnit(const SystemdPaths& paths, std::string_view name, const std::string& unitPath) {
+  static const std::atomic<bool> kNeverStopped{false};
+  ::unlink(unitPath.c_str());
+  // An enable cut short may have left its link to the unit behind.
+  const std::string wants =
+      paths.unitDir + "/multi-user.target.wants/" + std::string(name) + ".service";
+  std::string linked(4096, '\0');
+  const ssize_t length = ::readlink(wants.c_str(), linked.data(), linked.size());
+  if (length > 0 && linked.substr(0, static_cast<std::size_t>(length)) == unitPath) {
+    ::unlink(wants.c_str());
+  }
+  RunProgram(paths.systemctl, {"daemon-reload"}, kUndoLimit, kNeverStopped);
+}
+
 }  // namespace
 
 int SystemServiceControl::QueryServiceState(std::string_view name) {
@@ -90,6 +108,7 @@ int SystemServiceControl::InstallService(std::string_view name, std::string_view
   if (!ProgramAvailable(paths_.systemctl) || ::access(paths_.unitDir.c_str(), W_OK) != 0) {
     return kInstallNoManager;
   }
+  bool cutByStop = false;
   const int result = [&] {
     const std::string unitPath = paths_.unitDir + "/" + std::string(name) + ".service";
     if (!ValidUnitName(name) || !OneLine(displayName) || !OneLine(imagePath) ||
@@ -102,12 +121,18 @@ int SystemServiceControl::InstallService(std::string_view name, std::string_view
     } catch (const std::exception&) {
       return kInstallRefused;
     }
-    RunProgram(paths_.systemctl, {"daemon-reload"}, kReloadLimit, stopRequested_);
-    const ProgramResult enabled =
-        RunProgram(paths_.systemctl, {"enable", std::string(name)}, kReloadLimit, stopRequested_);
-    return enabled.finished && enabled.exitCode == 0 ? kInstallCreated : kInstallRefused;
+    const auto succeeded = [](const ProgramResult& r) { return r.finished && r.exitCode == 0; };
+    if (succeeded(RunProgram(paths_.systemctl, {"daemon-reload"}, kReloadLimit, stopRequested_)) &&
+        succeeded(RunProgram(paths_.systemctl, {"enable", std::string(name)}, kReloadLimit,
+                             stopRequested_))) {
+      return kInstallCreated;
+    }
+    cutByStop = stopRequested_;
+    RemoveUnit(paths_, name, unitPath);
+    return kInstallRefused;
   }();
-  LogInstallResult(result);
+  // A stop cut the install short: its outcome is not known, and the next start tries again.
+  if (!cutByStop) LogInstallResult(result);
   return result;
 }
 

@@ -32,7 +32,8 @@ KeyPartMaintenance::KeyPartMaintenance(const Settings& settings, const Clock& cl
                                        Database& database, SqlQuery& workQ, SqlQuery& openQ,
                                        ServiceTables& serviceTables, ReportSink& reports,
                                        const std::string& installationId,
-                                       const std::string& computerName)
+                                       const std::string& computerName,
+                                       const std::atomic<bool>& stopRequested)
     : settings_(settings),
       clock_(clock),
       database_(database),
@@ -41,7 +42,14 @@ KeyPartMaintenance::KeyPartMaintenance(const Settings& settings, const Clock& cl
       serviceTables_(serviceTables),
       reports_(reports),
       installationId_(installationId),
-      computerName_(computerName) {}
+      computerName_(computerName),
+      stopRequested_(stopRequested) {}
+
+// A stop never waits for a rebuild to finish, and never cuts one midway: it ends the run
+// between two calls, where the run stands as after a call that raised.
+void KeyPartMaintenance::EndAtStop() const {
+  if (stopRequested_) throw KeyPartRunStopped();
+}
 
 std::string KeyPartMaintenance::Today() const { return FormatDate(clock_.Now()); }
 
@@ -72,6 +80,11 @@ bool KeyPartMaintenance::RunKeyPartMaintenance(std::string_view mode, std::strin
     flags.procedures[i] = openQ_.FieldText("C03" + std::to_string(i + 1));
   }
   openQ_.Close();
+  if (stopRequested_) {
+    // Nothing written yet: a request stays for the next start.
+    database_.DisconnectDatabase();
+    return false;
+  }
 
   ExecuteStatement(workQ_, KeyPartStartStatement(database, Today(), Now()));
   ExecuteStatement(workQ_, ClearKeyPartDetailStatement(database));
@@ -85,8 +98,16 @@ bool KeyPartMaintenance::RunKeyPartMaintenance(std::string_view mode, std::strin
   if (stemMode_ != "2") stemMode_ = "1";
 
   bool ok = true;
-  for (std::size_t i = 0; i < std::size(kStepCodes) && ok; ++i) {
-    if (tState_.steps[i] == "1") ok = RunKeyPartStep(kStepCodes[i], database);
+  try {
+    for (std::size_t i = 0; i < std::size(kStepCodes) && ok; ++i) {
+      if (tState_.steps[i] != "1") continue;
+      EndAtStop();
+      ok = RunKeyPartStep(kStepCodes[i], database);
+    }
+  } catch (const KeyPartRunStopped&) {
+    // No end statement, row or report: C001 stays "2", as after a call that raised.
+    database_.DisconnectDatabase();
+    return true;
   }
 
   if (ok) {

@@ -40,6 +40,7 @@ std::string ProcedureStatement(std::string_view procedure, std::string_view argu
 
 bool KeyPartMaintenance::CallKeyPartProcedure(std::string_view database,
                                               std::string_view statement) {
+  EndAtStop();
   // A stored activity row closes the connection, and the statement that reopens it lands in
   // the connection database: unqualified procedures would rebuild another database's keys.
   if (!EqualsNoCase(database_.connection().CurrentDatabase(), database)) {

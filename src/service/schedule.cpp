@@ -24,8 +24,8 @@ std::optional<std::string> DueFrom(std::string_view type, std::span<const std::s
 }
 
 // The weekly key-part run of every eligible slot on the KeyWeek day from KeyTime on; the runs
-// themselves make sure a database completes at most one a day. A run that raises ends only the
-// weekly runs: the backups were taken before, the cleanup still follows.
+// themselves make sure a database completes at most one a day. A run that raises ends only its
+// own slot's run: the later slots, and the cleanup, still follow.
 void RunWeeklyKeyParts(const Settings& settings, const std::string& today, bool due,
                        ScheduleActions& actions) {
   if (!due) return;
@@ -37,10 +37,8 @@ void RunWeeklyKeyParts(const Settings& settings, const std::string& today, bool 
       actions.RunKeyPartMaintenance("2", today, database);
     } catch (const std::exception& e) {
       actions.KeyPartRunFailed(database, e.what());
-      return;
     } catch (...) {
       actions.KeyPartRunFailed(database, "unknown error");
-      return;
     }
   }
 }

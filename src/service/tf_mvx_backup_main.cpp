@@ -115,7 +115,7 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
                                               stopRequested_, options_.freeSpace)),
       keyParts_(std::make_unique<KeyPartMaintenance>(settings_, clock, database_, workQ_, openQ_,
                                                      serviceTables_, *reports_, installationId_,
-                                                     computerName_)),
+                                                     computerName_, stopRequested_)),
       ownServiceControl_(CreateServiceControl(textLog_, stopRequested_, options_)),
       serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
                                                          : *ownServiceControl_),
@@ -304,14 +304,13 @@ std::string TfMvxBackupMain::CheckKeyPartRequests(std::string_view dateText) {
     if (stopRequested_) break;
     if (!settings_.keyPartEligible[slot]) continue;
     const std::string& database = settings_.databases[slot];
+    // A raise ends only this slot's check: one broken database never starves the others.
     try {
       if (keyParts_->RunKeyPartMaintenance("1", dateText, database)) started = true;
     } catch (const std::exception& e) {
       KeyPartRunFailed(database, e.what());
-      break;
     } catch (...) {
       KeyPartRunFailed(database, "unknown error");
-      break;
     }
   }
   return started ? "1" : "0";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -47,6 +48,29 @@ class StreamTarget final : public HttpBodyTarget {
   std::ostream& out_;
 };
 
+// A file's body, passed on while it keeps within its bounds.
+class FileTarget final : public HttpBodyTarget {
+ public:
+  FileTarget(HttpBodyTarget& out, std::uint64_t limit) : out_(out), limit_(limit) {}
+  void Begin(const HttpResponseParser& parser) override {
+    if (!parser.BodyFramed()) throw HttpError(0, "Body without a length or chunks");
+    const std::optional<std::uint64_t> length = parser.DeclaredLength();
+    if (length && *length > limit_) throw HttpError(0, "Body too large");
+    out_.Begin(parser);
+  }
+  void Write(std::string_view bytes) override {
+    if (bytes.size() > limit_ - received_) throw HttpError(0, "Body too large");
+    received_ += bytes.size();
+    out_.Write(bytes);
+  }
+  std::uint64_t Received() const { return received_; }
+
+ private:
+  HttpBodyTarget& out_;
+  std::uint64_t limit_;
+  std::uint64_t received_ = 0;
+};
+
 // Stores the answer's cookies and sends the body of a 2xx answer to its
 // target, any other body to the error text.
 class ResponseRouter final : public HttpResponseHandler {
@@ -61,6 +85,7 @@ class ResponseRouter final : public HttpResponseHandler {
       }
     }
     success_ = parser.StatusCode() >= 200 && parser.StatusCode() <= 299;
+    if (success_) target_.Begin(parser);
   }
 
   void OnBody(std::string_view bytes) override {
@@ -118,6 +143,13 @@ std::string HttpClient::HttpGetText(std::string_view url) {
 void HttpClient::HttpGetToStream(std::string_view url, std::ostream& out) {
   StreamTarget target(out);
   Exchange(url, false, {}, target, options_.streamExchangeLimitMs);
+}
+
+void HttpClient::HttpGetFile(std::string_view url, HttpBodyTarget& target,
+                             std::uint64_t maxBodyBytes) {
+  FileTarget file(target, maxBodyBytes);
+  Exchange(url, false, {}, file, options_.streamExchangeLimitMs);
+  if (file.Received() == 0) throw HttpError(0, "Empty body");
 }
 
 void HttpClient::Exchange(std::string_view url, bool isPost, std::string_view postBody,

@@ -39,6 +39,9 @@ struct HttpClientOptions {
 class HttpBodyTarget {
  public:
   virtual ~HttpBodyTarget() = default;
+  // Once, with the headers of the 2xx answer, before any body byte; may throw
+  // to refuse the answer.
+  virtual void Begin(const HttpResponseParser&) {}
   virtual void Write(std::string_view bytes) = 0;
 };
 
@@ -58,6 +61,11 @@ class HttpClient {
   // arrives. A failure leaves in `out` whatever was written before it. A
   // stream that refuses a write throws std::runtime_error (not HttpError).
   void HttpGetToStream(std::string_view url, std::ostream& out);
+  // GETs a file into `target` as it arrives. The answer counts only when its
+  // body is framed by Content-Length or chunked coding (a body ended by the
+  // close cannot be told from a cut one), not empty and at most
+  // `maxBodyBytes`; otherwise HttpError, as soon as that is known.
+  void HttpGetFile(std::string_view url, HttpBodyTarget& target, std::uint64_t maxBodyBytes);
 
  private:
   // Closes a connection the server kept alive.

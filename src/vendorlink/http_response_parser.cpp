@@ -315,7 +315,7 @@ void HttpResponseParser::EndOfHeaders(HttpResponseHandler& handler) {
       state_ = State::kComplete;
       break;
     case Framing::kLength:
-      remaining_ = length;
+      remaining_ = declaredLength_ = length;
       state_ = length == 0 ? State::kComplete : State::kFixedBody;
       break;
     case Framing::kChunked:

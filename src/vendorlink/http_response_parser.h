@@ -64,6 +64,14 @@ class HttpResponseParser {
   std::optional<std::string_view> Header(std::string_view name) const;
   // The connection may carry another request after this answer.
   bool KeepAlive() const;
+  // Once the headers are read: whether the body's end is marked (Content-Length
+  // or chunked coding) rather than taken from the connection's close, and the
+  // Content-Length when that frames it.
+  bool BodyFramed() const { return framing_ == Framing::kLength || framing_ == Framing::kChunked; }
+  std::optional<std::uint64_t> DeclaredLength() const {
+    if (framing_ != Framing::kLength) return std::nullopt;
+    return declaredLength_;
+  }
 
  private:
   enum class State {
@@ -96,6 +104,7 @@ class HttpResponseParser {
   std::size_t headerBytes_ = 0;
   std::uint64_t bytesSeen_ = 0;
   std::uint64_t remaining_ = 0;
+  std::uint64_t declaredLength_ = 0;
   bool keepAlive_ = false;
   int minorVersion_ = 0;
   int status_ = 0;

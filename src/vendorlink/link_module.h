@@ -89,6 +89,9 @@ class TdMFunc final : public ReportSink {
   // written or replaced. `path` is UTF-8.
   bool DownloadFile(std::string_view url, const std::string& path);
 
+  // Whether the service's stop flag is set.
+  bool StopRequested() const { return stop_ != nullptr && stop_->load(); }
+
   // "http://" primary host and the path: where HTTP requests go.
   std::string SupportUrl(std::string_view path) const;
 

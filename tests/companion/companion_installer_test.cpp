@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "common/clock.h"
 #include "companion/companion_installer.h"
 #include "support/fake_service_control.h"
@@ -18,7 +20,7 @@ const std::string kLibrary = "GET /Common/dbexpmss.dll HTTP/1.1";
 // One check against the loopback support server, which serves or refuses the program.
 struct Check {
   int state, install, start;
-  bool served = true, libraryThere = false, writable = true;
+  bool served = true, libraryThere = false, writable = true, stopped = false;
 
   tErrState Run(Lines& downloads, Lines& logged) {
     testing::FakeServiceControl control;
@@ -29,7 +31,8 @@ struct Check {
     ManualClock clock(LocalDateTime::Make(2026, 3, 6, 14, 0));
     TextLog textLog(exe.dir(), clock);
     testing::FakePinger pinger;
-    TdMFunc link(clock, textLog, {"127.0.0.2", "127.0.0.3", http.Port()}, pinger);
+    const std::atomic<bool> stop{stopped};
+    TdMFunc link(clock, textLog, {"127.0.0.2", "127.0.0.3", http.Port()}, pinger, &stop);
     control.state = state;
     control.installResult = install;
     control.startResult = start;
@@ -38,7 +41,7 @@ struct Check {
                                logged.emplace_back(m);
                              }).CompanionCheck();
     for (const std::string& r : http.Requests()) downloads.push_back(r.substr(0, r.find('\r')));
-    const bool installs = state == -1 && served && writable;
+    const bool installs = state == -1 && served && writable && !stopped;
     Lines calls{"query RidOdadezMain"};
     if (installs)
       calls.push_back("install RidOdadezMain | Morvex SetRazuRarevi | " + dir +
@@ -81,6 +84,10 @@ TEST(CompanionInstaller, EveryOutcomeOfTheCheck) {
       {{-2, 0, 0}, "RidOdadez 서비스관리자를 열수 없음", "14", none},
       {{-3, 0, 0}, "RidOdadez 알수없는 에러", "28", none},
       {{-4, 0, 0}, "RidOdadez 상태쿼리실패", "28", none},
+      // Cut short by a stop: the outcome is not known, and nothing is written; a success is.
+      {{-1, 0, 0, true, false, true, true}, "", "", none},
+      {{1, 0, 1, true, false, true, true}, "", "", none},
+      {{1, 0, 0, true, false, true, true}, "RidOdadez Start", "00", none},
   };
   for (auto [check, message, code, downloads] : cases) {
     const std::string row = message + "/" + std::to_string(check.state);

@@ -117,8 +117,21 @@ TEST_F(SystemdControl, InstallWritesEnablesAndLogsTheResult) {
     log.ClearLastFileLogText();
     EXPECT_EQ(Control(systemctl).InstallService(name, display, path), expected) << display;
     EXPECT_EQ(log.LastFileLogText(), expected == 3 ? "3" : "") << display;  // only 0 and 3
-    EXPECT_EQ(Recorded(), state.empty() ? "" : "daemon-reload\nenable Other\n") << display;
+    // The failed enable takes its unit file away again and has systemd forget it.
+    EXPECT_EQ(Recorded(), state.empty() ? "" : "daemon-reload\nenable Other\ndaemon-reload\n")
+        << display;
+    EXPECT_FALSE(units.exists("Other.service")) << display;
   }
+  EXPECT_TRUE(units.exists("RidOdadezMain.service"));
+  // A stop during the reload: undone as well, and no result line since none is known.
+  State("LoadState=not-found\n");
+  log.ClearLastFileLogText();
+  clock.stop = true;
+  EXPECT_EQ(Control().InstallService("Other", "Other", image), 3);
+  clock.stop = false;
+  EXPECT_FALSE(units.exists("Other.service"));
+  EXPECT_EQ(log.LastFileLogText(), "");
+  EXPECT_TRUE(Recorded().ends_with("daemon-reload\n"));
   // A text log that refuses the result line: the unit is there, the caller hears of the log.
   State("LoadState=not-found\n");
   TextLog refusing{dir.file("missing") + "/", wallClock};

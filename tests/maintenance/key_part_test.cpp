@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -30,8 +31,10 @@ class KeyPartTest : public dbtest::DbTest {
     clock.Set(LocalDateTime::Make(2024, 3, 19, 1, 30, 5));
     SlotOne("QuendrilaxoMain");
     settings.databases[1] = "ZoltmarkenShop";
-    serviceTables.SetEcho(
-        [this](std::string_view, std::string_view m, bool) { logged.emplace_back(m); });
+    serviceTables.SetEcho([this](std::string_view, std::string_view m, bool) {
+      logged.emplace_back(m);
+      if (m == stopAtLine) stop = true;
+    });
   }
   void SlotOne(const std::string& name) {
     settings.databases[0] = settings.connectionDatabase = name;
@@ -68,8 +71,10 @@ class KeyPartTest : public dbtest::DbTest {
   backuptest::RecordingReports reports;
   std::string installationId = "QX-7", computerName = "DBHOST";
   std::vector<std::string> logged;
-  KeyPartMaintenance keyParts{settings,      clock,   database,       workQ,       openQ,
-                              serviceTables, reports, installationId, computerName};
+  std::atomic<bool> stop{false};
+  std::string stopAtLine;  // an activity row that brings the stop request
+  KeyPartMaintenance keyParts{settings,      clock,   database,       workQ,        openQ,
+                              serviceTables, reports, installationId, computerName, stop};
 };
 
 TEST_F(KeyPartTest, GateDecidesFromTheStatusRow) {
@@ -204,6 +209,24 @@ TEST_F(KeyPartTest, StatementsOfACompletedAndAFailedRun) {
     Statements expected = head;
     expected.insert(expected.end(), tail->begin(), tail->end());
     EXPECT_EQ(Batches(), expected);
+  }
+}
+
+// A stop ends the run at its next step code or procedure call as a call that raised does (C001
+// "2", no end statement, row or report), and closes the connection; before the start
+// bookkeeping it writes nothing. (A stop during a call: the agent's process test.)
+TEST_F(KeyPartTest, StopEndsTheRunAtItsNextSafePoint) {
+  for (const bool beforeTheRun : {true, false}) {
+    SCOPED_TRACE(beforeTheRun);
+    Status("3", "", "", "1010000", "101000000");
+    stop = beforeTheRun;
+    stopAtLine = "KeyPart정리 시작!!";
+    EXPECT_EQ(Run("1"), !beforeTheRun);
+    EXPECT_FALSE(connection.IsOpen());
+    EXPECT_TRUE(reports.sent.empty());
+    EXPECT_EQ(logged, beforeTheRun ? Statements{} : Statements{stopAtLine});
+    EXPECT_TRUE(Batches("Exec PM_").empty());
+    EXPECT_EQ(Batches(kUpdate).size(), beforeTheRun ? 0u : 1u);  // the run's start
   }
 }
 

@@ -312,6 +312,47 @@ TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
   }));
 }
 
+// A stop during a key-part procedure lets that call finish (no cancel) and ends the run before
+// the next one: no end statement, row, report or log line; C001 stays "2".
+TEST_F(AgentProcessTest, StopDuringAKeyPartRunEndsItAtTheNextCall) {
+  sql::ScriptedSqlServer server;
+  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+  server.addRule("count\\(", sql::Count(0));
+  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus("3", "", "", "1010000", "100000000"));
+  server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {}));
+  sql::SqlReply slowCall = sql::Rows({sql::VarChar("C001")}, {{"1"}});
+  slowCall.delay = 2s;
+  server.addRule("^Exec PM_KeyInit 'CT'", slowCall);
+  server.addRule("^Exec PM_", sql::ProcedureAnswer("1"));
+  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+  Put("DBServer", "ID", "quendr");
+  Put("DBServer", "Password", "pw");
+  Put("DBServer", "BackupDB1", "QuendrilaxoMain");
+
+  Child child(agent, {"-console"},
+              {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
+  const auto called = [&] {
+    const std::vector<std::string> texts = server.batchTexts();
+    return std::any_of(texts.begin(), texts.end(), [](const std::string& b) {
+      return b.rfind("Exec PM_KeyInit 'CT'", 0) == 0;
+    });
+  };
+  for (int i = 0; i < 300 && !called(); ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(called()) << child.output();
+  kill(child.pid(), SIGTERM);
+  EXPECT_EQ(child.Wait(20s), 0) << child.output();
+  EXPECT_EQ(server.attentions(), 0);
+  const std::vector<std::string> texts = server.batchTexts();
+  EXPECT_NE(texts.back().find("'RazuRarevi Stop'"), std::string::npos);
+  EXPECT_TRUE(std::none_of(texts.begin(), texts.end(), [](const std::string& b) {
+    return b.rfind("Exec PM_KeyInit 'HS'", 0) == 0 || b.find("C001 = '1'") != std::string::npos ||
+           b.find("C001 = '0'") != std::string::npos || b.find("C023 = '2'") != std::string::npos;
+  }));
+  EXPECT_EQ(child.output().find("KeyPart정리 완료"), std::string::npos) << child.output();
+  EXPECT_EQ(child.output().find("KeyPart check failed"), std::string::npos) << child.output();
+}
+
 TEST_F(AgentProcessTest, FirstTickInstallsAndStartsTheMissingCompanion) {
   sql::ScriptedSqlServer server;
   server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));

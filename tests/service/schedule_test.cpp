@@ -228,11 +228,12 @@ TEST(Schedule, WeeklyKeyPartRunsBetweenTheBackupsAndTheCleanup) {
        LocalDateTime::Make(2024, 3, 20, 12, 0),
        "",
        {"inc 2024-03-20", "cleanup 2024-03-20|QuendrilaxoMain"}},
-      {"a raising run ends the weekly runs only",
+      {"a raising run ends only its own slot's run",
        tue(23, 0),
        "QuendrilaxoMain",
        {inc, "keypart 2|2024-03-19|QuendrilaxoMain",
-        "keypart failed QuendrilaxoMain|Invalid object name 'T0500'.", cleanup}},
+        "keypart failed QuendrilaxoMain|Invalid object name 'T0500'.",
+        "keypart 2|2024-03-19|ZoltmarkenShop", cleanup}},
   };
   for (const Case& c : cases) {
     Settings s = Defaults();

@@ -91,6 +91,8 @@ class FaultPlan {
   // Seconds after midnight of the first day at which the service starts.
   long long StartTime() const { return startTime_; }
 
+  static const char* Name(Fault fault) { return kShapes[static_cast<int>(fault)].name; }
+
   // One line per window, for the report of a failed season.
   std::string Describe() const {
     std::string text;

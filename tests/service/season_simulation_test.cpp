@@ -2,6 +2,9 @@
 // scripted SQL server (which writes the backup files) and the loopback support servers, with
 // the faults of a seeded plan. MVX_SIM_SEED=<number> replays a season; "random" draws one.
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -97,10 +100,61 @@ std::string What(bool full, std::size_t slot) {
 // Support hosts on loopback that answer pings unless the plan makes them silent.
 struct SeasonPinger final : Pinger {
   PingResult Ping(std::string_view) override {
-    return up ? PingResult{true, "127.0.0.1"} : PingResult{};
+    if (up) return PingResult{true, "127.0.0.1"};
+    ++unanswered;
+    return {};
   }
   std::atomic<bool> up{true};
+  std::atomic<int> unanswered{0};
 };
+
+// Opens and creations under the text log's name in the program folder: while a folder stands
+// in its place, each is an attempt of the service to read or write its log.
+class LogTouches {
+ public:
+  explicit LogTouches(const fs::path& folder) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ >= 0) inotify_add_watch(fd_, folder.c_str(), IN_OPEN | IN_CREATE);
+  }
+  ~LogTouches() {
+    if (fd_ >= 0) close(fd_);
+  }
+  LogTouches(const LogTouches&) = delete;
+  LogTouches& operator=(const LogTouches&) = delete;
+
+  // Those since the last call.
+  int Take() {
+    int count = 0;
+    alignas(inotify_event) char buffer[16384];
+    for (int reads = 0; fd_ >= 0 && reads < 1000; ++reads) {
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0 && std::string_view(event->name).starts_with("RazuRarevi.Log")) ++count;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return count;
+  }
+
+ private:
+  int fd_;
+};
+
+// Bytes of UTF-8 text in CP949, counted without the service's codec: ASCII takes one byte,
+// every other character CP949 holds (Hangul among them) two.
+std::size_t Cp949Width(std::string_view utf8) {
+  std::size_t width = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      ++width;
+    } else if ((byte & 0xC0) != 0x80) {
+      width += 2;
+    }
+  }
+  return width;
+}
 
 struct RecordingEventLog final : EventLog {
   void Error(std::string_view source, std::string_view message) override {
@@ -111,12 +165,15 @@ struct RecordingEventLog final : EventLog {
   std::vector<std::string> entries;
 };
 
+using FaultCounts = std::array<int, static_cast<std::size_t>(Fault::kCount)>;
+
 // What one tick sent and did.
 struct TickRecord {
   long long time = 0;
   TickFaults faults;
   std::vector<std::string> batches;
   std::vector<std::string> deleted;  // entries of the backup folder that went away
+  FaultCounts met{};                 // how often the service ran into each fault
 };
 
 // One season: the module and its servers, run tick by tick through the plan.
@@ -154,8 +211,18 @@ class Season {
       TickRecord& tick = ticks.emplace_back(TickRecord{time, plan_.At(time), {}, {}});
       Apply(tick.faults, time);
       server_.clearRecords();
+      logTouches_.Take();
+      const FaultCounts countsBefore = Encounters(tick.faults);
       module.Timer1Timer();
+      const FaultCounts countsAfter = Encounters(tick.faults);
       tick.batches = server_.batchTexts();
+      for (std::size_t f = 0; f < tick.met.size(); ++f) {
+        tick.met[f] = countsAfter[f] - countsBefore[f];
+      }
+      tick.met[static_cast<int>(Fault::kLogUnwritable)] = logTouches_.Take();
+      tick.met[static_cast<int>(Fault::kLowDisk)] = static_cast<int>(std::count_if(
+          tick.batches.begin(), tick.batches.end(),
+          [](const std::string& batch) { return batch.find(kDiskWarning) != std::string::npos; }));
       // Nothing but the tick changes the folder.
       std::set<std::string> after = ListFolder();
       std::set_difference(folder_.begin(), folder_.end(), after.begin(), after.end(),
@@ -195,6 +262,25 @@ class Season {
   RecordingEventLog eventLog;
 
  private:
+  // The counts of the faults dealt out so far; the log and the disk are counted apart. A support
+  // server that is down or slow fails every connection made to it, so those are counted.
+  FaultCounts Encounters(const TickFaults& faults) const {
+    const sql::SqlFaultCounts sqlFaults = server_.faultCounts();
+    FaultCounts counts{};
+    counts[static_cast<int>(Fault::kServerDown)] = sqlFaults.closedWhileDown;
+    counts[static_cast<int>(Fault::kLoginRefused)] = sqlFaults.refusedLogins;
+    counts[static_cast<int>(Fault::kBackupRefused)] = sqlFaults.errorReplies;
+    counts[static_cast<int>(Fault::kBackupDropped)] = sqlFaults.droppedBatches;
+    // The line server's record is copied whole: only while it fails.
+    const int supportConnections =
+        faults.Has(Fault::kSupportDown) || faults.Has(Fault::kSupportSlow)
+            ? static_cast<int>(line_.Received().size()) + http_.ConnectionCount()
+            : 0;
+    counts[static_cast<int>(Fault::kSupportDown)] = supportConnections + pinger_.unanswered;
+    counts[static_cast<int>(Fault::kSupportSlow)] = supportConnections;
+    return counts;
+  }
+
   void WriteSettings() {
     std::vector<std::string> server = {"Name=127.0.0.1", "ID=quendr", "Password=pw", "DBPath=/"};
     for (std::size_t slot = 0; slot < kSlots.size(); ++slot) {
@@ -297,6 +383,7 @@ class Season {
   std::atomic<std::uint64_t> freeBytes_{200 * kGiB};
   std::optional<std::tuple<std::uint8_t, std::uint8_t, std::string>> rulesKey_;
   std::set<std::string> folder_;
+  LogTouches logTouches_{exe_.path()};
 };
 
 // ---- Reading the trace ----
@@ -366,6 +453,7 @@ class SeasonChecks {
     }
     CheckEveryDayAndSlot();
     CheckFinalFolder();
+    CheckFaultsMet();
     for (const std::string& entry : season_.eventLog.entries) {
       Problem("event log", "event log: " + entry);
     }
@@ -531,14 +619,25 @@ class SeasonChecks {
     }
     constexpr std::array<std::size_t, 3> kWidths = {20, 50, 15};
     for (std::size_t i = 0; i < kWidths.size(); ++i) {
-      if (ToAnsi((*row)[i]).size() > kWidths[i]) {
+      if (Cp949Width((*row)[i]) > kWidths[i]) {
         Problem("row widths", "activity row wider than T0245: " + batch);
       }
     }
   }
 
-  // The foreign entries are all there, and of the backups older than the retention at most
-  // the newest of each database and extension is left.
+  // Each kind of fault was met by the service at least once while it was in force, so the season
+  // tried what it claims to.
+  void CheckFaultsMet() {
+    for (int f = 0; f < static_cast<int>(Fault::kCount); ++f) {
+      const auto fault = static_cast<Fault>(f);
+      int met = 0;
+      for (const TickRecord& tick : ticks_) met += tick.faults.Has(fault) ? tick.met[f] : 0;
+      if (met == 0) Problem("faults met", std::string(FaultPlan::Name(fault)) + " never met");
+    }
+  }
+
+  // The foreign entries are all there; of the backups older than the retention at most the
+  // newest of each database and extension is left, and the newest ever held is there.
   void CheckFinalFolder() {
     const std::set<std::string> folder = season_.ListFolder();
     std::vector<std::string> foreign = kForeignFiles;
@@ -552,6 +651,27 @@ class SeasonChecks {
       if (const auto own = Deletable(name)) {
         stamps[{own->slot, own->extension}].push_back(own->stamp);
       }
+    }
+    std::map<std::pair<std::size_t, std::string>, std::string> newestEver;
+    const auto held = [&](const std::string& name) {
+      if (const auto own = Deletable(name)) {
+        std::string& newest = newestEver[{own->slot, own->extension}];
+        newest = std::max(newest, own->stamp);
+      }
+    };
+    for (const std::string& name : folder) held(name);
+    for (const TickRecord& tick : ticks_) {
+      for (const std::string& name : tick.deleted) held(name);
+    }
+    for (const auto& [key, newest] : newestEver) {
+      const std::vector<std::string>& left = stamps[key];
+      if (std::find(left.begin(), left.end(), newest) == left.end()) {
+        Problem("final folder",
+                "newest backup gone: " + kSlots[key.first] + "(" + newest + ")" + key.second);
+      }
+    }
+    if (newestEver.size() != kSlots.size() * kExtensions.size()) {
+      Problem("final folder", "backups of some database and extension never held");
     }
     for (const auto& [key, list] : stamps) {
       const std::string newest = *std::max_element(list.begin(), list.end());
@@ -616,12 +736,6 @@ TEST(SeasonSimulation, AHundredAndTwentyDaysOfFaults) {
     }
     ADD_FAILURE() << report << "faults of the season:\n" << plan.Describe();
   }
-
-  // The season met every kind of fault.
-  unsigned met = 0;
-  for (const TickRecord& tick : season.ticks) met |= tick.faults.inForce;
-  EXPECT_EQ(met, (1u << static_cast<int>(Fault::kCount)) - 1)
-      << "a season without every kind of fault";
 }
 
 }  // namespace

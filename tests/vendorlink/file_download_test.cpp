@@ -38,6 +38,12 @@ TEST_F(FileDownload, FailedFetchLeavesTheOldFileAsItWas) {
       RawReply("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\npartial bytes"),
       RawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabc"),
       RawReply("garbage\r\n\r\n"),
+      // Ended by the close: it may have been cut.
+      RawReply("HTTP/1.1 200 OK\r\n\r\nwhole program?"),
+      HttpReply(200, "OK", ""),
+      RawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"),
+      // Refused at the headers, without waiting for the body.
+      RawReply("HTTP/1.1 200 OK\r\nContent-Length: 268435457\r\n\r\nabc"),
   };
   for (const auto& reply : failures) {
     LoopbackHttpServer http(kPrimary);
@@ -63,7 +69,8 @@ TEST_F(FileDownload, CompleteBodyReplacesTheFile) {
   for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<char>(i * 7 % 251);
   LoopbackHttpServer http(kPrimary);
   http.Enqueue(HttpReply(200, "OK", program));
-  http.Enqueue(HttpReply(200, "OK", ""));
+  http.Enqueue(
+      RawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"));
   auto link = MakeLink(Endpoints(http.Port(), 1));
   const std::string target = dir_.file("Mvx_RidOdadez.exe");
   WriteFileBytes(target, "old");
@@ -71,9 +78,17 @@ TEST_F(FileDownload, CompleteBodyReplacesTheFile) {
   ASSERT_TRUE(link->DownloadFile(link->SupportUrl("/RazuRarevi/Mvx_RidOdadez.exe"), target));
   EXPECT_TRUE(ReadFileBytes(target) == program);
   EXPECT_EQ(http.Requests().at(0).rfind("GET /RazuRarevi/Mvx_RidOdadez.exe HTTP/1.1\r\n", 0), 0u);
-  // An empty body is a complete body too.
-  ASSERT_TRUE(link->DownloadFile(link->SupportUrl("/empty"), target));
-  EXPECT_EQ(ReadFileBytes(target), "");
+#ifndef _WIN32
+  // A link planted under the old fixed temporary name is neither followed nor replaced.
+  const std::string planted = dir_.file("Mvx_RidOdadez.exe.download");
+  std::filesystem::create_symlink(dir_.file("victim"), planted);
+#endif
+  ASSERT_TRUE(link->DownloadFile(link->SupportUrl("/chunked"), target));
+  EXPECT_EQ(ReadFileBytes(target), "abc");
+#ifndef _WIN32
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("victim")));
+  std::filesystem::remove(planted);
+#endif
   EXPECT_EQ(Listing(), std::vector<std::string>{"Mvx_RidOdadez.exe"});
 }
 

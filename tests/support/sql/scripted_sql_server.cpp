@@ -121,6 +121,7 @@ class SharedState {
   std::optional<std::string> findDatabase(const std::string& name) const;
   std::optional<SqlReply> recordBatch(const std::string& text, const std::string& database);
   void countAttention();
+  void countFault(int SqlFaultCounts::*counter);
   void writeBackupFile(const std::string& text);
 
   mutable std::mutex mutex;
@@ -137,6 +138,7 @@ class SharedState {
   int disconnects = 0;
   int attentions = 0;
   int active = 0;
+  SqlFaultCounts faults;
 };
 
 // One client connection, served on its own thread.
@@ -334,6 +336,7 @@ class Session {
     server_.recordLogin({request.user, request.password, request.database});
 
     if (server_.refusing()) {
+      server_.countFault(&SqlFaultCounts::refusedLogins);
       fail({18456, "Login failed for user '" + request.user + "'.", 14, 1});
     }
     const std::string wanted = request.database.empty() ? "master" : request.database;
@@ -412,6 +415,7 @@ class Session {
       }
     }
     if (reply.dropConnection) {
+      server_.countFault(&SqlFaultCounts::droppedBatches);
       send(false);
       sqlnet::ShutdownBoth(fd_);
       throw SessionEnded{};
@@ -428,6 +432,7 @@ class Session {
     }
     std::uint16_t status = 0;
     if (reply.error) {
+      server_.countFault(&SqlFaultCounts::errorReplies);
       if (!reply.infos.empty() && reply.results.empty()) out_.done(tds::done::kMore, 0, 0);
       SqlMessage error = *reply.error;
       if (error.severity == 0) error.severity = 16;
@@ -459,6 +464,7 @@ class Session {
     }
     std::uint16_t status = 0;
     if (reply.error) {
+      server_.countFault(&SqlFaultCounts::errorReplies);
       SqlMessage error = *reply.error;
       if (error.severity == 0) error.severity = 16;
       out_.message(true, error);
@@ -584,6 +590,7 @@ void ScriptedSqlServer::Impl::accept() {
   }
 
   std::lock_guard lock(state.mutex);
+  if (state.down && !stopping_) ++state.faults.closedWhileDown;
   if (stopping_ || state.down) return;
   auto& connection = connections_.emplace_back();
   connection.socket = std::move(client);
@@ -667,6 +674,11 @@ void SharedState::countAttention() {
   std::lock_guard lock(mutex);
   ++attentions;
   changed.notify_all();
+}
+
+void SharedState::countFault(int SqlFaultCounts::*counter) {
+  std::lock_guard lock(mutex);
+  ++(faults.*counter);
 }
 
 void SharedState::writeBackupFile(const std::string& text) {
@@ -767,6 +779,11 @@ void ScriptedSqlServer::clearRecords() {
   impl_->state.batches.clear();
   impl_->state.disconnects = 0;
   impl_->state.attentions = 0;
+}
+
+SqlFaultCounts ScriptedSqlServer::faultCounts() const {
+  std::lock_guard lock(impl_->state.mutex);
+  return impl_->state.faults;
 }
 
 bool ScriptedSqlServer::waitForBatches(std::size_t count, std::chrono::milliseconds timeout) const {

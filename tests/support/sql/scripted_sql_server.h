@@ -79,6 +79,15 @@ struct SqlBatch {
   std::string database{};  // the connection's current database when the batch arrived
 };
 
+// What the server's faults did to its clients, counted since it started (clearRecords leaves
+// them).
+struct SqlFaultCounts {
+  int closedWhileDown = 0;  // connections closed before their login by setDown
+  int refusedLogins = 0;    // logins failed by refuseLogins
+  int droppedBatches = 0;   // batches whose reply dropped the connection
+  int errorReplies = 0;     // batches and procedure calls answered with a rule's error
+};
+
 class ScriptedSqlServer {
  public:
   // Listens on 127.0.0.1 on a free port and starts accepting at once.
@@ -123,6 +132,7 @@ class ScriptedSqlServer {
   int hungConnections() const;  // connections taken while hanging logins
   int activeConnections() const;
   void clearRecords();  // logins, batches and the two counters
+  SqlFaultCounts faultCounts() const;
 
   // Bounded waits for what a client thread does asynchronously; true when reached in time.
   bool waitForBatches(std::size_t count, std::chrono::milliseconds timeout) const;
