@@ -21,7 +21,8 @@ tests/packaging/deb_package_test.sh build
 echo "== sanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer/lsan.supp" \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== thread sanitizer: the tests that run threads (service host, timer, stop, connection, link)"
 # Only these targets are built: the rest of the tree runs on one thread and is covered above.
