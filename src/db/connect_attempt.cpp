@@ -83,6 +83,7 @@ ConnectOutcome ConnectInBackground(std::shared_ptr<OdbcHandle> environment,
     const bool isCut = now - begun >= kCutSpares && cut();
     if (isCut || now >= deadline) {
       attempt->abandoned = true;
+      outcome.leftBehind = attempt;
       outcome.status = isCut ? ConnectOutcome::Status::Cut : ConnectOutcome::Status::TimedOut;
       return outcome;
     }

@@ -14,6 +14,8 @@ struct ConnectOutcome {
   enum class Status { Connected, Failed, TimedOut, Cut } status = Status::Failed;
   OdbcHandle connection;  // connected, for Status::Connected only
   std::vector<DiagRecord> diagnostics;
+  // For Status::Cut and TimedOut: expires once the thread left with the connect is done.
+  std::weak_ptr<void> leftBehind;
 };
 
 // Runs SQLDriverConnect on a thread of its own so that the caller can walk

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -101,6 +102,8 @@ struct SqlConnection::Impl {
   OdbcHandle connection;  // connected while it exists
   std::optional<OdbcDriver> driver;
   RunningStatement running;
+  // Connects walked away from whose threads may still be inside the driver.
+  std::vector<std::weak_ptr<void>> leftBehind;
 };
 
 SqlConnection::SqlConnection()
@@ -109,6 +112,11 @@ SqlConnection::SqlConnection()
 SqlConnection::~SqlConnection() { Close(); }
 
 void SqlConnection::SetParams(ConnectionParams params) { params_ = std::move(params); }
+
+bool SqlConnection::ConnectStillOut() const {
+  return std::any_of(impl_->leftBehind.begin(), impl_->leftBehind.end(),
+                     [](const std::weak_ptr<void>& a) { return !a.expired(); });
+}
 
 bool SqlConnection::IsOpen() const { return static_cast<bool>(impl_->connection); }
 
@@ -161,6 +169,8 @@ void SqlConnection::Open() {
       impl.environment,
       ToSqlWide(BuildConnectionString(*impl.driver, params_, LocalServerHost(impl.driver->kind))),
       prepare, loginTimeout + kLoginTimeoutMargin, [this] { return ConnectsCut(); });
+  std::erase_if(impl.leftBehind, [](const std::weak_ptr<void>& a) { return a.expired(); });
+  if (!outcome.leftBehind.expired()) impl.leftBehind.push_back(std::move(outcome.leftBehind));
   switch (outcome.status) {
     case ConnectOutcome::Status::Connected:
       break;

@@ -87,6 +87,9 @@ class SqlConnection {
   // Whether the last open was cut, or failed by running out of its login time.
   bool LastOpenCut() const { return lastOpenCut_; }
   bool LastOpenTimedOut() const { return lastOpenTimedOut_; }
+  // Whether a connect given up on still runs inside the driver on its own
+  // thread: the process must then end without unloading the driver under it.
+  bool ConnectStillOut() const;
 
   // Work that must not be cut short by a stop (the undo of a half-done full
   // backup, the last row of a stop): its opens are not cut and its statements

@@ -102,6 +102,17 @@ class SignalWatcher {
   std::thread thread_;
 };
 
+// The exit status, ending the process at once when a connect given up on still runs in the
+// driver: the library teardown of a normal exit would free the driver's state under that thread.
+int EndStatus(const TfMvxBackupMain& module, int status) {
+  if (module.ConnectStillOut()) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
+  }
+  return status;
+}
+
 // Runs the service in the foreground until SIGTERM or SIGINT.
 int RunForeground(bool console) {
   sigset_t signals;
@@ -142,7 +153,7 @@ int RunForeground(bool console) {
   }
   if (!started) {
     if (console) echo.Line("service", "", "stopped during the start");
-    return 0;
+    return EndStatus(*module, 0);
   }
   if (!stopRequested) {
     Notify("READY=1\nSTATUS=Running");
@@ -174,7 +185,7 @@ int RunForeground(bool console) {
     }
   }
   if (console) echo.Line("service", "", "stopped");
-  return 0;
+  return EndStatus(*module, 0);
 }
 
 }  // namespace

@@ -248,6 +248,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     status.Report(SERVICE_STOPPED, kStopFailedCode);
     EndProcessNow(1);
   }
+  if (module->ConnectStillOut()) {
+    // A connect given up on still runs in the driver: no DLL detach under it.
+    status.Report(SERVICE_STOPPED);
+    EndProcessNow(0);
+  }
   module.reset();
   status.Report(SERVICE_STOPPED);
 }
@@ -320,6 +325,7 @@ int RunConsole() {
   echo.Line("service", "", "stopped");
   std::cout.flush();
   g_consoleStopped.Set();
+  if (module->ConnectStillOut()) EndProcessNow(0);
   return 0;
 }
 

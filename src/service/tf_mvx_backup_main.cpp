@@ -143,37 +143,42 @@ bool TfMvxBackupMain::ServiceStart() {
   installationId_.clear();
   computerName_ = ReadComputerName();
   if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_, stopRequested_);
-  // One hung server costs the start one login timeout, not one per step.
+  // One hung server costs the start one login timeout, not one per step; the ticks try afresh,
+  // so the setting ends before the timer runs.
   database_.SetGiveUpAfterTimeout(true);
-  struct GiveUpEnds {
-    Database& database;
-    ~GiveUpEnds() { database.SetGiveUpAfterTimeout(false); }
-  } giveUpEnds{database_};
+  bool started = false;
   try {
-    if (stopRequested_) return false;
-    RefreshLink();
-    if (stopRequested_) return false;
-    PrepareStartup();
-    if (stopRequested_) return false;
-    serviceTables_.EnsureServiceTables();
-    if (stopRequested_) return false;
-    serviceTables_.WriteServiceVersion(serviceVersion_);
-    if (stopRequested_) return false;
-    serviceTables_.PurgeServiceLog();
+    started = RunStartSteps();
   } catch (...) {
+    database_.SetGiveUpAfterTimeout(false);
     // What a stop cut short is no failure of the start.
     if (stopRequested_) return false;
     throw;
   }
+  database_.SetGiveUpAfterTimeout(false);
+  if (!started) return false;
+  timer1_.Open();
+  timer1_.Arm(options_.firstTickDelay);
+  return true;
+}
+
+bool TfMvxBackupMain::RunStartSteps() {
+  if (stopRequested_) return false;
+  RefreshLink();
+  if (stopRequested_) return false;
+  PrepareStartup();
+  if (stopRequested_) return false;
+  serviceTables_.EnsureServiceTables();
+  if (stopRequested_) return false;
+  serviceTables_.WriteServiceVersion(serviceVersion_);
+  if (stopRequested_) return false;
+  serviceTables_.PurgeServiceLog();
   if (stopRequested_) return false;
   if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
   // The start message goes out before the timer runs: a first tick must never share the
   // connection with the start, however long the message takes to reach the server.
   serviceTables_.WriteServiceLog("", "RazuRarevi Start");
-  if (stopRequested_) return false;
-  timer1_.Open();
-  timer1_.Arm(options_.firstTickDelay);
-  return true;
+  return !stopRequested_;
 }
 
 bool TfMvxBackupMain::ServiceStop() {

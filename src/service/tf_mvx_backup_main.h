@@ -83,6 +83,9 @@ class TfMvxBackupMain {
   // connect goes out after it, one under way is cut, and the start returns
   // false. May wait in the driver while it cancels the running statement.
   void AbortStart();
+  // A connect the module gave up on still runs in the driver: the process must end without
+  // unloading the driver (no library teardown).
+  bool ConnectStillOut() const { return sqlCon_.ConnectStillOut(); }
   // Set from the start of a stop; every wait of a tick watches it.
   const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }
@@ -112,6 +115,8 @@ class TfMvxBackupMain {
   class Reports;
   class Schedule;
   void RefreshLink();
+  // The start's steps up to "RazuRarevi Start"; false when a stop request ended them.
+  bool RunStartSteps();
   void RegularWork();
   // After a key-part run raised: a fresh connection for the work that follows, one text-log line.
   void KeyPartRunFailed(std::string_view database, std::string_view reason) noexcept;
