@@ -153,6 +153,12 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text.substr(begin, end - begin + 1));
 }
 
+std::string JoinedByCommas(const std::vector<std::string>& texts) {
+  std::string joined;
+  for (const std::string& text : texts) joined += (joined.empty() ? "" : ", ") + text;
+  return joined;
+}
+
 std::string UpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

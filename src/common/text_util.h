@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mvx {
 
@@ -32,6 +33,8 @@ std::string TrimBlanks(std::string_view text);
 std::string UpperAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWith(std::string_view text, std::string_view prefix);
+// "a, b, c": the texts with ", " between them.
+std::string JoinedByCommas(const std::vector<std::string>& texts);
 
 // Whole-text decimal integer in the range of int, with optional sign and
 // surrounding blanks; false when the text is not one.

@@ -39,12 +39,6 @@ const std::map<std::string, std::string, std::less<>> kWeekdayWords = {
     {"일", "Sundays"},   {"월", "Mondays"}, {"화", "Tuesdays"}, {"수", "Wednesdays"},
     {"목", "Thursdays"}, {"금", "Fridays"}, {"토", "Saturdays"}};
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += (joined.empty() ? "" : ", ") + text;
-  return joined;
-}
-
 std::string Quoted(const std::string& text) { return JsonQuote(text); }
 
 // Days since 1970-01-01 of a civil date.
@@ -85,14 +79,14 @@ std::string RuleInWords(std::string_view kind, const std::string& type,
                         std::string_view otherDaysOf) {
   std::string words(kind);
   if (type == "1") {
-    words += " on days " + Joined(days) + " of the month";
+    words += " on days " + JoinedByCommas(days) + " of the month";
   } else if (type == "2") {
     std::vector<std::string> named;
     for (const std::string& day : days) {
       const auto found = kWeekdayWords.find(day);
       named.push_back(found != kWeekdayWords.end() ? found->second : "\"" + day + "\"");
     }
-    words += otherDaysOf.empty() ? " on " + Joined(named) : std::string(otherDaysOf);
+    words += otherDaysOf.empty() ? " on " + JoinedByCommas(named) : std::string(otherDaysOf);
   } else if (type == "3") {
     words += " every day";
   } else {
@@ -148,8 +142,8 @@ class Checks {
       slotsJson += (slotsJson.empty() ? "" : ",") + Quoted(name);
     }
     const std::string file = loaded_.fileExists ? loaded_.path : "built-in defaults";
-    std::string detail = file + "; slots " + (slots.empty() ? "(none)" : Joined(slots)) + "; " +
-                         ScheduleInWords(settings_);
+    std::string detail = file + "; slots " + (slots.empty() ? "(none)" : JoinedByCommas(slots)) +
+                         "; " + ScheduleInWords(settings_);
     std::vector<CheckFigure> figures = {
         {"file", loaded_.fileExists ? Quoted(loaded_.path) : "null"},
         {"slots", "[" + slotsJson + "]"},
@@ -293,7 +287,7 @@ class Checks {
     if (!listing_) {
       notes.push_back("backup folder not readable here");
       if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
-      return Item(status, item, Joined(notes), figures);
+      return Item(status, item, JoinedByCommas(notes), figures);
     }
     const std::string full = NewestFile(database, 0), differential = NewestFile(database, 1);
     notes.push_back("newest files " + (full.empty() ? "(no .ful)" : full) + ", " +
@@ -319,7 +313,7 @@ class Checks {
         }
       }
     }
-    return Item(status, item, Joined(notes), figures);
+    return Item(status, item, JoinedByCommas(notes), figures);
   }
 
   CheckItem FolderItem() {
@@ -354,7 +348,7 @@ class Checks {
       notes.back() += " (under " + std::to_string(kWarningMegabytes) + " MB)";
       if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
     }
-    return Item(status, item, Joined(notes), figures);
+    return Item(status, item, JoinedByCommas(notes), figures);
   }
 
   // The transport mode the tick reads: "2" is HTTP, anything else the line protocol.
@@ -411,7 +405,7 @@ class Checks {
     }
     if (!pingerError.empty()) notes.push_back("ping unavailable: " + pingerError);
     return Item(anyAnswered ? CheckStatus::kOk : CheckStatus::kWarn, "Support link",
-                Joined(notes) + (anyAnswered ? "" : "; backups do not depend on it"),
+                JoinedByCommas(notes) + (anyAnswered ? "" : "; backups do not depend on it"),
                 {{"port", std::to_string(port)}, {"hosts", "[" + hostsJson + "]"}});
   }
 

@@ -66,12 +66,6 @@ std::optional<PlanArgs> ParsePlanArgs(const std::vector<std::string>& args, std:
   return parsed;
 }
 
-std::string Joined(const std::vector<std::string>& texts) {
-  std::string joined;
-  for (const std::string& text : texts) joined += (joined.empty() ? "" : ", ") + text;
-  return joined;
-}
-
 std::string FromText(const std::optional<std::string>& from) {
   return from->empty() ? "00:00" : *from;
 }
@@ -126,8 +120,8 @@ void WriteText(std::ostream& out, const OperatorSettings& loaded,
     } else if (day.keyPartDatabases.empty()) {
       out << "due from " << FromText(day.due.keyPartFrom) << ", but no slot is eligible\n";
     } else {
-      out << "due from " << FromText(day.due.keyPartFrom) << " for " << Joined(day.keyPartDatabases)
-          << "\n";
+      out << "due from " << FromText(day.due.keyPartFrom) << " for "
+          << JoinedByCommas(day.keyPartDatabases) << "\n";
     }
     out << "  text log: "
         << (day.logTrimmed ? "entries older than 14 days trimmed at the first tick"
