@@ -47,6 +47,8 @@ LocalDateTime LocalDateTime::Make(int year, int month, int day, int hour, int mi
   return t;
 }
 
+long long DayNumber(const LocalDateTime& t) { return DaysFromCivil(t.year, t.month, t.day); }
+
 LocalDateTime AddMilliseconds(const LocalDateTime& t, long long ms) {
   const long long dayMs = 86400000LL;
   long long total = DaysFromCivil(t.year, t.month, t.day) * dayMs +

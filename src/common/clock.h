@@ -49,6 +49,9 @@ class ManualClock final : public Clock {
   long long step_ = 0;
 };
 
+// Days from 1970-01-01 to the date of `t` (proleptic Gregorian).
+long long DayNumber(const LocalDateTime& t);
+
 // Adds milliseconds to a local time with calendar carry (no time-zone rules).
 LocalDateTime AddMilliseconds(const LocalDateTime& t, long long ms);
 

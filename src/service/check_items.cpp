@@ -41,18 +41,8 @@ const std::map<std::string, std::string, std::less<>> kWeekdayWords = {
 
 std::string Quoted(const std::string& text) { return JsonQuote(text); }
 
-// Days since 1970-01-01 of a civil date.
-long long DayNumber(int year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const long long yearOfEra = year - era * 400;
-  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
 long long MinuteNumber(const LocalDateTime& t) {
-  return DayNumber(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
+  return DayNumber(t) * 1440 + t.hour * 60 + t.minute;
 }
 
 // "yyyy-mm-dd hh:mm:ss..." or "yyyymmdd" as a local time; nullopt for anything else.
@@ -297,13 +287,13 @@ class Checks {
         {"newestDifferentialFile", differential.empty() ? "null" : Quoted(differential)});
     const int allowed = AllowedFullBackupAge(settings_, now_);
     if (allowed > 0) {
-      const long long today = DayNumber(now_.year, now_.month, now_.day);
+      const long long today = DayNumber(now_);
       if (full.empty()) {
         notes.push_back("no full backup file");
         if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
       } else {
         const LocalDateTime stamp = *ParseTimeText(ParseBackupFileName(full)->stamp);
-        const long long age = today - DayNumber(stamp.year, stamp.month, stamp.day);
+        const long long age = today - DayNumber(stamp);
         figures.push_back({"newestFullAgeHours",
                            std::to_string((MinuteNumber(now_) - MinuteNumber(stamp)) / 60)});
         if (age > allowed) {
