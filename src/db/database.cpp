@@ -11,6 +11,15 @@ constexpr std::string_view kConnectFailed = "Database 접속실패!!!";
 
 }  // namespace
 
+ConnectionParams ConfiguredConnectionParams(const Settings& settings) {
+  ConnectionParams params;
+  params.hostName = settings.serverName.empty() ? "(Local)" : settings.serverName;
+  params.database = settings.connectionDatabase;
+  params.userName = settings.login;
+  params.password = settings.password;
+  return params;
+}
+
 Database::Database(SqlConnection& connection, const Settings& settings, TextLog& textLog)
     : connection_(connection), settings_(settings), textLog_(textLog) {}
 
@@ -21,11 +30,7 @@ bool Database::ConnectDatabase() {
     // Reported below as that open was, without another attempt.
   } else {
     try {
-      ConnectionParams params;
-      params.hostName = settings_.serverName.empty() ? "(Local)" : settings_.serverName;
-      params.database = settings_.connectionDatabase;
-      params.userName = settings_.login;
-      params.password = settings_.password;
+      ConnectionParams params = ConfiguredConnectionParams(settings_);
       params.portOverride = portOverride_;
       params.loginTimeout = loginTimeout_;
       connection_.SetParams(std::move(params));

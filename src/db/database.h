@@ -7,6 +7,10 @@
 
 namespace mvx {
 
+// The server, connection database and login the settings name, as the service connects with
+// them ("(Local)" when no server name is set).
+ConnectionParams ConfiguredConnectionParams(const Settings& settings);
+
 class TextLog;
 
 // ConnectDatabase / DisconnectDatabase over the one connection, with the

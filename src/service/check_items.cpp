@@ -20,6 +20,7 @@
 #include "common/text_util.h"
 #include "companion/companion_installer.h"
 #include "companion/service_control.h"
+#include "db/database.h"
 #include "db/sql_connection.h"
 #include "maintenance/key_part_statements.h"
 #include "service/plan_day.h"
@@ -148,11 +149,7 @@ class Checks {
   }
 
   CheckItem ServerItem() {
-    ConnectionParams params;
-    params.hostName = settings_.serverName.empty() ? "(Local)" : settings_.serverName;
-    params.database = settings_.connectionDatabase;
-    params.userName = settings_.login;
-    params.password = settings_.password;
+    ConnectionParams params = ConfiguredConnectionParams(settings_);
     params.portOverride = options_.databasePort;
     const std::string what = "SQL Server " + params.hostName + " as " + params.userName;
     try {

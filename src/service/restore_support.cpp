@@ -7,6 +7,7 @@
 #include "backup/backup_folder_listing.h"
 #include "common/atomic_file.h"
 #include "common/date_text.h"
+#include "db/database.h"
 
 namespace mvx {
 
@@ -54,11 +55,8 @@ bool LoadCommandSettings(const std::string& iniPath, Settings& settings, std::os
 
 bool ConnectToMaster(SqlConnection& connection, const Settings& settings, int port,
                      std::string& error) {
-  ConnectionParams params;
-  params.hostName = settings.serverName.empty() ? "(Local)" : settings.serverName;
+  ConnectionParams params = ConfiguredConnectionParams(settings);
   params.database = "master";
-  params.userName = settings.login;
-  params.password = settings.password;
   params.portOverride = port;
   const std::string server = params.hostName;
   connection.SetParams(std::move(params));
