@@ -83,6 +83,16 @@ std::string ShiftDateText(std::string_view text, int days) {
   return FormatDate(shifted);
 }
 
+std::optional<LocalDateTime> ParseDateText(std::string_view text) {
+  int year = 0, month = 0, day = 0;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
+      !ReadDigits(text.substr(0, 4), year) || !ReadDigits(text.substr(5, 2), month) ||
+      !ReadDigits(text.substr(8, 2), day) || ShiftDateText(text, 1) == text) {
+    return std::nullopt;
+  }
+  return LocalDateTime::Make(year, month, day);
+}
+
 std::string DateStamp(std::string_view dateText) {
   auto piece = [&](std::size_t from, std::size_t count) {
     return from < dateText.size() ? std::string(dateText.substr(from, count)) : std::string();

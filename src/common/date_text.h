@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ std::string KoreanWeekday(int weekday);
 std::string NormalizeDateText(std::string_view text);
 // The normalised date moved by the given days, or the input unchanged when it is no valid date.
 std::string ShiftDateText(std::string_view text, int days);
+// The date of a text written exactly yyyy-mm-dd that ShiftDateText can move (a real date,
+// years 0001 to 9999); nullopt for any other text.
+std::optional<LocalDateTime> ParseDateText(std::string_view text);
 // yyyymmdd from yyyy-mm-dd (characters 1-4, 6-7, 9-10).
 std::string DateStamp(std::string_view dateText);
 

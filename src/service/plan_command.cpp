@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <ostream>
@@ -25,18 +24,6 @@ struct PlanArgs {
   std::optional<std::string> ini;
 };
 
-std::optional<LocalDateTime> ParseDay(const std::string& text) {
-  int year = 0, month = 0, day = 0;
-  // A valid date is the one ShiftDateText can move.
-  if (text.size() != 10 || ShiftDateText(text, 1) == text ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2d", &year, &month, &day) != 3) {
-    return std::nullopt;
-  }
-  LocalDateTime parsed = LocalDateTime::Make(year, month, day);
-  if (FormatDate(parsed) != text) return std::nullopt;
-  return parsed;
-}
-
 // The words after -plan; nullopt with a message on a usage error.
 std::optional<PlanArgs> ParsePlanArgs(const std::vector<std::string>& args, std::ostream& err) {
   PlanArgs parsed;
@@ -48,7 +35,7 @@ std::optional<PlanArgs> ParsePlanArgs(const std::vector<std::string>& args, std:
     } else if (word == "--ini" && hasValue) {
       parsed.ini = args[++i];
     } else if (word == "--date" && hasValue) {
-      parsed.date = ParseDay(args[++i]);
+      parsed.date = ParseDateText(args[++i]);
       if (!parsed.date) {
         err << "MvxRazuRarevi: --date takes a date as YYYY-MM-DD, not " << args[i] << "\n";
         return std::nullopt;

@@ -18,14 +18,6 @@ int UsageError(std::ostream& err) {
   return 2;
 }
 
-bool IsDate(std::string_view text) {
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  return ShiftDateText(text, 1) != text;
-}
-
 void ShowPlan(const RestoreRequest& request, std::ostream& out) {
   out << "Statements (nothing is sent without --run):\n";
   for (const std::string& statement : RestoreStatements(request)) out << "  " << statement << "\n";
@@ -53,7 +45,7 @@ int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions
     err << "name one database to restore\n";
     return UsageError(err);
   }
-  if (words.date && !IsDate(*words.date)) {
+  if (words.date && !ParseDateText(*words.date)) {
     err << "--date takes a date as YYYY-MM-DD, not " << *words.date << "\n";
     return UsageError(err);
   }
