@@ -69,11 +69,6 @@ void Timer1::WaitIdle(std::chrono::milliseconds step, const std::function<void()
   }
 }
 
-bool Timer1::WaitIdleFor(std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, limit, [this] { return !running_; });
-}
-
 bool Timer1::WaitIdleUntil(std::chrono::steady_clock::time_point deadline,
                            const std::function<bool()>& wake) {
   std::unique_lock lock(mutex_);

@@ -31,8 +31,6 @@ class Timer1 {
   // Waits until no tick is running; calls `waiting` about every `step` while it waits.
   void WaitIdle(std::chrono::milliseconds step = std::chrono::milliseconds(1000),
                 const std::function<void()>& waiting = {});
-  // Waits at most `limit` for no tick to be running; true when none is.
-  bool WaitIdleFor(std::chrono::milliseconds limit);
   // Waits until no tick runs, `wake()` says so (checked at every Nudge()) or
   // the deadline passes; true when no tick runs.
   bool WaitIdleUntil(std::chrono::steady_clock::time_point deadline,
