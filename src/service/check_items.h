@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/clock.h"
@@ -24,18 +25,15 @@ struct CheckItem {
   std::vector<CheckFigure> figures;
 };
 
+inline CheckItem MakeCheckItem(CheckStatus status, std::string item, std::string detail,
+                               std::vector<CheckFigure> figures = {}) {
+  return CheckItem{status, std::move(item), std::move(detail), std::move(figures)};
+}
+
 // Tries every dependency of a backup, in the order an operator reads them: settings, SQL
 // Server, each slot, the backup folder, the support link, the companion, the key-part status.
 // Only reads: queries that change nothing, pings, connects that send nothing.
 std::vector<CheckItem> RunChecks(const OperatorSettings& loaded, const ServiceOptions& options,
                                  const Clock& clock);
-
-// The schedule in words: "full on Fridays from 17:00, differential on the other days from
-// 17:00, every 1800 s, 30 days kept".
-std::string ScheduleInWords(const Settings& settings);
-
-// Days the newest full backup may be old: the longest gap between two due full-backup days
-// plus one (8 for a weekly full); 0 when no full backup is ever due.
-int AllowedFullBackupAge(const Settings& settings, const LocalDateTime& today);
 
 }  // namespace mvx

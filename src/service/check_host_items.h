@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/clock.h"
+#include "service/check_items.h"
+#include "service/tf_mvx_backup_main.h"
+
+namespace mvx {
+
+// Each support host resolved, pinged and connected to on the port of the transport mode ("2"
+// HTTP, anything else the line protocol). Warns at worst: backups do not depend on the link.
+CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transportMode);
+
+// The companion service's state as the system's service manager answers it.
+CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir,
+                             const Clock& clock);
+
+}  // namespace mvx
