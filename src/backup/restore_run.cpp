@@ -151,18 +151,26 @@ std::vector<std::string> RestoreStatements(const RestoreRequest& request,
   return statements;
 }
 
+std::optional<bool> DatabaseOnServer(SqlQuery& query, std::string_view name, const RestoreSay& say,
+                                     std::string& reason) {
+  const std::string exists = DatabaseExistsQuery(name);
+  say(exists);
+  if (const std::optional<std::string> error = OpenRows(query, exists)) {
+    reason = "the server cannot list its databases: " + *error;
+    return std::nullopt;
+  }
+  const bool found = !query.Eof();
+  query.Close();
+  return found;
+}
+
 RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
                                const RestoreSay& say) {
   RestoreOutcome outcome;
-  const std::string exists = DatabaseExistsQuery(request.target);
-  say(exists);
-  if (const std::optional<std::string> error = OpenRows(query, exists)) {
-    outcome.reason = "the server cannot list its databases: " + *error;
-    return outcome;
-  }
-  const bool targetExists = !query.Eof();
-  query.Close();
-  if (targetExists && !request.replace) {
+  const std::optional<bool> targetExists =
+      DatabaseOnServer(query, request.target, say, outcome.reason);
+  if (!targetExists) return outcome;
+  if (*targetExists && !request.replace) {
     outcome.status = RestoreStatus::kTargetExists;
     outcome.reason = "database " + request.target + " exists";
     return outcome;

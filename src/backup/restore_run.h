@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,11 @@ struct RestoreOutcome {
 
 // One line for the operator.
 using RestoreSay = std::function<void(std::string_view line)>;
+
+// Whether the server has a database of that name, the query said first; nullopt with the
+// reason when the server cannot list its databases.
+std::optional<bool> DatabaseOnServer(SqlQuery& query, std::string_view name, const RestoreSay& say,
+                                     std::string& reason);
 
 // Checks the target and every file's header, then restores the chain, on the
 // connection (whose current database must not be the target). Every

@@ -40,17 +40,10 @@ std::vector<std::string> SlotDatabases(const Settings& settings) {
 
 // Drops the copy when the server has it; the reason when that fails.
 std::string DropIfPresent(SqlQuery& query, const std::string& copy, const RestoreSay& say) {
-  const std::string exists = DatabaseExistsQuery(copy);
-  say(exists);
-  try {
-    OpenQuery(query, exists);
-  } catch (const std::exception& e) {
-    query.Close();
-    return std::string("the server cannot list its databases: ") + e.what();
-  }
-  const bool present = !query.Eof();
-  query.Close();
-  if (!present) return {};
+  std::string reason;
+  const std::optional<bool> present = DatabaseOnServer(query, copy, say, reason);
+  if (!present) return reason;
+  if (!*present) return {};
   const std::string drop = DropDatabaseStatement(copy);
   say(drop);
   const StatementOutcome dropped = RunStatement(query, drop);
