@@ -59,11 +59,9 @@ std::optional<RestoreChain> ChooseRestoreChain(BackupFolderListing& listing,
   RestoreChain chain;
   chain.folder = listing.folder();
   chain.full = full->name;
-  chain.fullStamp = full->stamp;
   if (const std::optional<Candidate> differential =
           Newest(listing, upper, {kInc, kTri}, full->stamp, untilStamp)) {
     chain.differential = differential->name;
-    chain.differentialStamp = differential->stamp;
   }
   return chain;
 }

@@ -14,8 +14,6 @@ struct RestoreChain {
   std::string folder;        // as BKPath holds it
   std::string full;          // file names inside the folder
   std::string differential;  // empty: the full alone
-  std::string fullStamp;     // yyyymmdd
-  std::string differentialStamp;
 
   // The paths the server reads, formed as the backups formed them.
   std::string FullPath() const;
