@@ -234,7 +234,6 @@ CheckItem DatabaseChecks::FolderItem() {
   return MakeCheckItem(status, item, JoinedByCommas(notes), figures);
 }
 
-// The transport mode the tick reads: "2" is HTTP, anything else the line protocol.
 std::string DatabaseChecks::TransportMode() {
   if (!connected_) return "1";
   try {
