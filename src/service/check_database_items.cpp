@@ -13,6 +13,7 @@
 #include "common/text_util.h"
 #include "db/database.h"
 #include "maintenance/key_part_statements.h"
+#include "service/image_database.h"
 #include "service/schedule_words.h"
 
 namespace mvx {
@@ -67,19 +68,14 @@ CheckItem DatabaseChecks::ServerItem() {
 
 std::string DatabaseChecks::BrivellonJoins() {
   SqlQuery query(connection_);
-  query.Open("select count(*) from master.dbo.sysdatabases where name = 'Brivellon' ");
+  query.Open(kImageDatabaseQuery);
   const bool exists = query.FieldInt(0) > 0;
   query.Close();
-  auto& slots = settings_.databases;
-  if (!exists || std::any_of(slots.begin(), slots.end(), [](const std::string& slot) {
-        return UpperAscii(slot) == "BRIVELLON";
-      })) {
-    return "";
-  }
-  const auto empty = std::find(slots.begin(), slots.end(), std::string());
-  if (empty == slots.end()) return "";
-  *empty = "Brivellon";
-  return "Brivellon joins slot " + std::to_string(empty - slots.begin() + 1) + " at the next start";
+  if (!exists || ImageDatabaseListed(settings_)) return "";
+  const std::optional<std::size_t> slot = AddImageDatabase(settings_);
+  if (!slot) return "";
+  return std::string(kImageDatabase) + " joins slot " + std::to_string(*slot + 1) +
+         " at the next start";
 }
 
 void DatabaseChecks::ReadBackupFolder() {

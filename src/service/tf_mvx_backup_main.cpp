@@ -11,6 +11,7 @@
 #include "companion/companion_installer.h"
 #include "db/query_helpers.h"
 #include "maintenance/key_part_maintenance.h"
+#include "service/image_database.h"
 #include "service/schedule.h"
 #include "service/stop_canceller.h"
 
@@ -259,21 +260,13 @@ void TfMvxBackupMain::RefreshLink() {
 
 void TfMvxBackupMain::PrepareStartup() {
   if (!database_.ConnectDatabase()) return;
-  OpenQuery(sqlQuery_, "select count(*) from master.dbo.sysdatabases where name = '" +
-                           std::string("Brivellon") + "' ");
+  OpenQuery(sqlQuery_, kImageDatabaseQuery);
   const bool exists = sqlQuery_.FieldInt(0) > 0;
   sqlQuery_.Close();
 
-  if (exists) {
-    auto& slots = settings_.databases;
-    const bool listed = std::any_of(slots.begin(), slots.end(), [](const std::string& slot) {
-      return UpperAscii(slot) == "BRIVELLON";
-    });
-    if (!listed) {
-      const auto empty = std::find(slots.begin(), slots.end(), std::string());
-      if (empty != slots.end()) *empty = "Brivellon";
-      WriteDbServerSection(settings_, IniPath());
-    }
+  if (exists && !ImageDatabaseListed(settings_)) {
+    AddImageDatabase(settings_);
+    WriteDbServerSection(settings_, IniPath());
   }
 
   OpenQuery(sqlQuery_, "select C001 from " + SqlIdentifier(settings_.databases[0]) +
