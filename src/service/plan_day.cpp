@@ -53,8 +53,6 @@ LogDates ReadLogDates(const OperatorSettings& loaded) {
 
 }  // namespace
 
-bool ReachedToday(const std::optional<std::string>& from) { return DueAt(from, "23:59"); }
-
 std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTime& first,
                               int days) {
   const Settings& settings = loaded.settings;

@@ -44,7 +44,4 @@ struct DayPlan {
 // out before the next day is planned. Reads the backup folder and the text log, writes nothing.
 std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTime& first, int days);
 
-// True when a set time ("hh:mm") is reached on some tick of a day.
-bool ReachedToday(const std::optional<std::string>& from);
-
 }  // namespace mvx

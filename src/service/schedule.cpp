@@ -62,6 +62,8 @@ bool DueAt(const std::optional<std::string>& from, std::string_view nowTime) {
   return from && nowTime >= *from;
 }
 
+bool ReachedToday(const std::optional<std::string>& from) { return DueAt(from, "23:59"); }
+
 bool ScheduleHasWork(const Settings& settings) {
   return !settings.bkPath.empty() &&
          std::any_of(settings.databases.begin(), settings.databases.end(),

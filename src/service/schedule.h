@@ -43,6 +43,8 @@ DaySchedule ScheduleForDay(const Settings& settings, const LocalDateTime& day);
 // True once `nowTime` ("hh:mm") is not before the set time. A time that sorts after "23:59"
 // (one-digit hours such as "9:00") is never reached.
 bool DueAt(const std::optional<std::string>& from, std::string_view nowTime);
+// True when a set time ("hh:mm") is reached on some tick of a day.
+bool ReachedToday(const std::optional<std::string>& from);
 // False when the evaluation stops before any backup work: no backup folder or no slot.
 bool ScheduleHasWork(const Settings& settings);
 

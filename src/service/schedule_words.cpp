@@ -9,7 +9,6 @@
 
 #include "backup/backup_engine.h"
 #include "common/text_util.h"
-#include "service/plan_day.h"
 #include "service/schedule.h"
 
 namespace mvx {
