@@ -63,6 +63,17 @@ class NotifySocket {
   int fd_ = -1;
 };
 
+// Waits up to 30 s for the server to receive a batch that begins with `prefix`; true once it has.
+bool WaitForBatch(const sql::ScriptedSqlServer& server, std::string_view prefix) {
+  const auto received = [&] {
+    const std::vector<std::string> texts = server.batchTexts();
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](const std::string& b) { return b.rfind(prefix, 0) == 0; });
+  };
+  for (int i = 0; i < 300 && !received(); ++i) std::this_thread::sleep_for(100ms);
+  return received();
+}
+
 class AgentProcessTest : public ::testing::Test {
  protected:
   AgentProcessTest() {
@@ -81,6 +92,12 @@ class AgentProcessTest : public ::testing::Test {
   void Put(const std::string& section, const std::string& key, const std::string& value) {
     ProfileFile(dir.file("RazuRarevi.ini"))
         .WriteString(section, ScrambleValue(key), ScrambleValue(ToAnsi(value)));
+  }
+  // The scripted server and a login: the ticks then do their work.
+  void PutServer(const sql::ScriptedSqlServer& server) {
+    Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
+    Put("DBServer", "ID", "quendr");
+    Put("DBServer", "Password", "pw");
   }
 
   sql::TempDir dir;
@@ -115,9 +132,7 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus("3", "", "", "1000000", "100000000"));
   server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {{"2"}}));
   server.addRule("^Exec PM_", sql::ProcedureAnswer("1"));
-  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
-  Put("DBServer", "ID", "quendr");
-  Put("DBServer", "Password", "pw");
+  PutServer(server);
   Put("DBServer", "BackupDB1", "QuendrilaxoMain");
 
   NotifySocket notify(dir.file("notify.sock"));
@@ -166,9 +181,7 @@ TEST_F(AgentProcessTest, SecondSigtermCancelsALongBackup) {
   sql::SqlReply longBackup;
   longBackup.delay = 600s;
   server.addRule("^BACKUP DATABASE", longBackup);
-  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
-  Put("DBServer", "ID", "quendr");
-  Put("DBServer", "Password", "pw");
+  PutServer(server);
   Put("DBServer", "DBPath", "/");
   Put("DBServer", "BackupDB2", "Second");
   Put("RazuRarevi", "BKPath", dir.dir());
@@ -264,9 +277,7 @@ TEST_F(AgentProcessTest, StopGivesUpOnACancelNeverAcknowledged) {
   stuck.delay = 600s;
   stuck.ignoreAttention = true;
   server.addRule("^BACKUP DATABASE", stuck);
-  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
-  Put("DBServer", "ID", "quendr");
-  Put("DBServer", "Password", "pw");
+  PutServer(server);
   Put("DBServer", "DBPath", "/");
   Put("RazuRarevi", "BKPath", dir.dir());
   Put("RazuRarevi", "FullType", "3");
@@ -274,13 +285,7 @@ TEST_F(AgentProcessTest, StopGivesUpOnACancelNeverAcknowledged) {
   Child child(agent, {"-console"},
               {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
   ASSERT_TRUE(child.WaitForOutput("running", 20s)) << child.output();
-  const auto backupSent = [&] {
-    const std::vector<std::string> texts = server.batchTexts();
-    return std::any_of(texts.begin(), texts.end(),
-                       [](const std::string& b) { return b.rfind("BACKUP DATABASE", 0) == 0; });
-  };
-  for (int i = 0; i < 300 && !backupSent(); ++i) std::this_thread::sleep_for(100ms);
-  ASSERT_TRUE(backupSent()) << child.output();
+  ASSERT_TRUE(WaitForBatch(server, "BACKUP DATABASE")) << child.output();
   kill(child.pid(), SIGTERM);
   std::this_thread::sleep_for(200ms);
   kill(child.pid(), SIGTERM);  // cancels at once
@@ -325,21 +330,12 @@ TEST_F(AgentProcessTest, StopDuringAKeyPartRunEndsItAtTheNextCall) {
   slowCall.delay = 2s;
   server.addRule("^Exec PM_KeyInit 'CT'", slowCall);
   server.addRule("^Exec PM_", sql::ProcedureAnswer("1"));
-  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
-  Put("DBServer", "ID", "quendr");
-  Put("DBServer", "Password", "pw");
+  PutServer(server);
   Put("DBServer", "BackupDB1", "QuendrilaxoMain");
 
   Child child(agent, {"-console"},
               {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2"});
-  const auto called = [&] {
-    const std::vector<std::string> texts = server.batchTexts();
-    return std::any_of(texts.begin(), texts.end(), [](const std::string& b) {
-      return b.rfind("Exec PM_KeyInit 'CT'", 0) == 0;
-    });
-  };
-  for (int i = 0; i < 300 && !called(); ++i) std::this_thread::sleep_for(100ms);
-  ASSERT_TRUE(called()) << child.output();
+  ASSERT_TRUE(WaitForBatch(server, "Exec PM_KeyInit 'CT'")) << child.output();
   kill(child.pid(), SIGTERM);
   EXPECT_EQ(child.Wait(20s), 0) << child.output();
   EXPECT_EQ(server.attentions(), 0);
@@ -358,9 +354,7 @@ TEST_F(AgentProcessTest, FirstTickInstallsAndStartsTheMissingCompanion) {
   server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
   server.addRule("count\\(", sql::Count(0));
   server.addRule("T0101", sql::Rows({{"C001"}}, {}));
-  Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
-  Put("DBServer", "ID", "quendr");
-  Put("DBServer", "Password", "pw");
+  PutServer(server);
   sql::LoopbackHttpServer support("127.0.0.1");
   support.Enqueue(sql::HttpReply(200, "OK", "companion program"));
   support.Enqueue(sql::HttpReply(200, "OK", "driver library"));
