@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "common/json_text.h"
+#include "common/text_util.h"
 #include "service/check_items.h"
 #include "service/operator_command.h"
 
@@ -29,23 +30,21 @@ std::string_view StatusWord(CheckStatus status) {
 }
 
 std::string Summary(int code, const std::vector<CheckItem>& items) {
-  std::string names;
-  int count = 0;
+  std::vector<std::string> names;
   const CheckStatus worst = code == kCritical  ? CheckStatus::kFail
                             : code == kWarning ? CheckStatus::kWarn
                                                : CheckStatus::kOk;
   for (const CheckItem& item : items) {
-    if (item.status != worst) continue;
-    ++count;
-    names += (names.empty() ? "" : ", ") + item.item;
+    if (item.status == worst) names.push_back(item.item);
   }
+  const std::size_t count = names.size();
   if (code == kCritical) {
     return "RAZURAREVI CRITICAL - " + std::to_string(count) +
-           (count == 1 ? " failure: " : " failures: ") + names;
+           (count == 1 ? " failure: " : " failures: ") + JoinedByCommas(names);
   }
   if (code == kWarning) {
     return "RAZURAREVI WARNING - " + std::to_string(count) +
-           (count == 1 ? " warning: " : " warnings: ") + names;
+           (count == 1 ? " warning: " : " warnings: ") + JoinedByCommas(names);
   }
   return "RAZURAREVI OK - " + std::to_string(items.size()) + " checks passed";
 }
