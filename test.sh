@@ -8,7 +8,7 @@ source scripts/packages.sh
 scripts/ensure_packages.sh "${MVX_BUILD_PACKAGES[@]}" "${MVX_TEST_PACKAGES[@]}"
 scripts/ensure_odbc_driver.sh
 jobs="$(nproc)"
-fuzz_seconds="${MVX_FUZZ_SECONDS:-20}"
+fuzz_seconds="${MVX_FUZZ_SECONDS:-10}"
 
 echo "== default build and tests"
 cmake --preset default >/dev/null

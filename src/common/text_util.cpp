@@ -218,4 +218,10 @@ std::string CutToCp949Bytes(std::string_view utf8, std::size_t maxBytes) {
   return out;
 }
 
+std::string_view TrimSpacesAndTabs(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace mvx

@@ -29,6 +29,8 @@ std::string SqlBracketed(std::string_view name);
 std::string TrimControls(std::string_view text);
 // Removes leading and trailing blanks only.
 std::string TrimBlanks(std::string_view text);
+// Without the spaces and tabs at both ends (HTTP's optional white space).
+std::string_view TrimSpacesAndTabs(std::string_view text);
 // ASCII letters upper-cased; other bytes (UTF-8 sequences) unchanged.
 std::string UpperAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -8,12 +8,6 @@ namespace mvx {
 
 namespace {
 
-std::string_view TrimOws(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 bool ValidName(std::string_view name) {
   if (name.empty()) return false;
   return std::none_of(name.begin(), name.end(), [](char c) {
@@ -33,12 +27,12 @@ bool ValidValue(std::string_view value) {
 bool ExpiresNow(std::string_view attributes) {
   while (!attributes.empty()) {
     std::size_t semi = attributes.find(';');
-    std::string_view attr = TrimOws(attributes.substr(0, semi));
+    std::string_view attr = TrimSpacesAndTabs(attributes.substr(0, semi));
     attributes = semi == std::string_view::npos ? std::string_view{} : attributes.substr(semi + 1);
     std::size_t eq = attr.find('=');
     if (eq == std::string_view::npos) continue;
-    if (!EqualsNoCase(TrimOws(attr.substr(0, eq)), "max-age")) continue;
-    std::string_view value = TrimOws(attr.substr(eq + 1));
+    if (!EqualsNoCase(TrimSpacesAndTabs(attr.substr(0, eq)), "max-age")) continue;
+    std::string_view value = TrimSpacesAndTabs(attr.substr(eq + 1));
     if (!value.empty() && value.front() == '-') return true;
     if (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) { return c == '0'; }))
       return true;
@@ -51,13 +45,13 @@ bool ExpiresNow(std::string_view attributes) {
 void CookieJar::Accept(std::string_view host, std::string_view headerValue) {
   if (headerValue.size() > kMaxCookieBytes) return;
   std::size_t semi = headerValue.find(';');
-  std::string_view pair = TrimOws(headerValue.substr(0, semi));
+  std::string_view pair = TrimSpacesAndTabs(headerValue.substr(0, semi));
   std::string_view attributes =
       semi == std::string_view::npos ? std::string_view{} : headerValue.substr(semi + 1);
   std::size_t eq = pair.find('=');
   if (eq == std::string_view::npos) return;
-  std::string_view name = TrimOws(pair.substr(0, eq));
-  std::string_view value = TrimOws(pair.substr(eq + 1));
+  std::string_view name = TrimSpacesAndTabs(pair.substr(0, eq));
+  std::string_view value = TrimSpacesAndTabs(pair.substr(eq + 1));
   if (!ValidName(name) || !ValidValue(value)) return;
 
   const std::string key = UpperAscii(host);

@@ -11,12 +11,6 @@ namespace {
 // A Content-Length or chunk size beyond this is treated as hostile.
 constexpr std::uint64_t kMaxBodyLength = 1ULL << 60;
 
-std::string_view TrimOws(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsTokenChar(char c) {
@@ -34,7 +28,7 @@ int HexValue(char c) {
 
 // Whole-text decimal without sign; false when not one or too large.
 bool ParseLength(std::string_view text, std::uint64_t& out) {
-  text = TrimOws(text);
+  text = TrimSpacesAndTabs(text);
   if (text.empty() || text.size() > 18) return false;
   std::uint64_t value = 0;
   for (char c : text) {
@@ -60,7 +54,7 @@ template <typename F>
 void ForEachElement(std::string_view value, F f) {
   while (true) {
     std::size_t comma = value.find(',');
-    std::string_view element = TrimOws(value.substr(0, comma));
+    std::string_view element = TrimSpacesAndTabs(value.substr(0, comma));
     if (!element.empty()) f(element);
     if (comma == std::string_view::npos) break;
     value.remove_prefix(comma + 1);
@@ -213,7 +207,7 @@ void HttpResponseParser::ParseHeaderLine(std::string_view line) {
       return;
     }
     headers_.back().value += ' ';
-    headers_.back().value += TrimOws(line);
+    headers_.back().value += TrimSpacesAndTabs(line);
     return;
   }
   const std::size_t colon = line.find(':');
@@ -230,7 +224,7 @@ void HttpResponseParser::ParseHeaderLine(std::string_view line) {
     Fail("Too many header lines");
     return;
   }
-  headers_.push_back({std::string(name), std::string(TrimOws(line.substr(colon + 1)))});
+  headers_.push_back({std::string(name), std::string(TrimSpacesAndTabs(line.substr(colon + 1)))});
 }
 
 std::optional<std::string_view> HttpResponseParser::Header(std::string_view name) const {
@@ -329,7 +323,7 @@ void HttpResponseParser::EndOfHeaders(HttpResponseHandler& handler) {
 }
 
 void HttpResponseParser::ParseChunkSize(std::string_view line) {
-  std::string_view digits = TrimOws(line.substr(0, line.find(';')));
+  std::string_view digits = TrimSpacesAndTabs(line.substr(0, line.find(';')));
   if (digits.empty() || digits.size() > 15) {
     Fail(digits.empty() ? "Malformed chunk size" : "Chunk size too large");
     return;

@@ -8,6 +8,10 @@
 
 namespace mvx::testing {
 
+// How often a loopback server looks up from a wait, and how many connections it serves at once.
+inline constexpr int kSliceMs = 20;
+inline constexpr std::size_t kMaxConnections = 64;
+
 // The threads of a loopback server, one per connection. Finished ones are joined whenever a new
 // one starts, so a long run of connections never hits the limit; the rest are joined at the end.
 class ConnectionWorkers {

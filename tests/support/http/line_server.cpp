@@ -8,8 +8,6 @@ namespace mvx::testing {
 
 namespace {
 
-constexpr int kSliceMs = 20;
-constexpr std::size_t kMaxConnections = 64;
 constexpr int kLineWaitMs = 3000;
 constexpr int kHoldLimitMs = 15000;
 constexpr std::size_t kMaxLineBytes = 64 * 1024;

@@ -13,8 +13,6 @@ namespace {
 
 constexpr std::size_t kMaxRequestBytes = 8 * 1024 * 1024;
 constexpr int kIdleLimitMs = 10000;
-constexpr int kSliceMs = 20;
-constexpr std::size_t kMaxConnections = 64;
 
 std::size_t ContentLength(std::string_view head) {
   std::size_t at = 0;
