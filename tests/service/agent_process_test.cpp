@@ -94,6 +94,12 @@ class AgentProcessTest : public ::testing::Test {
         .WriteString(section, ScrambleValue(key), ScrambleValue(ToAnsi(value)));
   }
   // The scripted server and a login: the ticks then do their work.
+  // What the agent meets on a server it has not used yet: no service tables, no installation row.
+  static void ServeFreshDatabase(sql::ScriptedSqlServer& server) {
+    server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+    server.addRule("count\\(", sql::Count(0));
+    server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  }
   void PutServer(const sql::ScriptedSqlServer& server) {
     Put("DBServer", "Name", "127.0.0.1," + std::to_string(server.port()));
     Put("DBServer", "ID", "quendr");
@@ -125,9 +131,7 @@ TEST_F(AgentProcessTest, InstallAndUninstallSwitches) {
 
 TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
   sql::ScriptedSqlServer server;
-  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
-  server.addRule("count\\(", sql::Count(0));
-  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  ServeFreshDatabase(server);
   // The application asks for its key-part maintenance; the first tick serves it.
   server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus("3", "", "", "1000000", "100000000"));
   server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {{"2"}}));
@@ -175,9 +179,7 @@ TEST_F(AgentProcessTest, ConsoleRunStartsAndStopsOnSigterm) {
 // the tick ends, the stop is written and the process ends with 0.
 TEST_F(AgentProcessTest, SecondSigtermCancelsALongBackup) {
   sql::ScriptedSqlServer server;
-  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
-  server.addRule("count\\(", sql::Count(0));
-  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  ServeFreshDatabase(server);
   sql::SqlReply longBackup;
   longBackup.delay = 600s;
   server.addRule("^BACKUP DATABASE", longBackup);
@@ -270,9 +272,7 @@ TEST_F(AgentProcessTest, SigtermDuringTheStartEndsIt) {
 // after its cancel, says so in the event log and ends the process with 1.
 TEST_F(AgentProcessTest, StopGivesUpOnACancelNeverAcknowledged) {
   sql::ScriptedSqlServer server;
-  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
-  server.addRule("count\\(", sql::Count(0));
-  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  ServeFreshDatabase(server);
   sql::SqlReply stuck;
   stuck.delay = 600s;
   stuck.ignoreAttention = true;
@@ -321,9 +321,7 @@ TEST_F(AgentProcessTest, FailedStartIsReportedAndEndsTheProcessWithAnError) {
 // the next one: no end statement, row, report or log line; C001 stays "2".
 TEST_F(AgentProcessTest, StopDuringAKeyPartRunEndsItAtTheNextCall) {
   sql::ScriptedSqlServer server;
-  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
-  server.addRule("count\\(", sql::Count(0));
-  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  ServeFreshDatabase(server);
   server.addRule(sql::kKeyPartStatusRead, sql::KeyPartStatus("3", "", "", "1010000", "100000000"));
   server.addRule("^select C004 from", sql::Rows({sql::VarChar("C004")}, {}));
   sql::SqlReply slowCall = sql::Rows({sql::VarChar("C001")}, {{"1"}});
@@ -351,9 +349,7 @@ TEST_F(AgentProcessTest, StopDuringAKeyPartRunEndsItAtTheNextCall) {
 
 TEST_F(AgentProcessTest, FirstTickInstallsAndStartsTheMissingCompanion) {
   sql::ScriptedSqlServer server;
-  server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
-  server.addRule("count\\(", sql::Count(0));
-  server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+  ServeFreshDatabase(server);
   PutServer(server);
   sql::LoopbackHttpServer support("127.0.0.1");
   support.Enqueue(sql::HttpReply(200, "OK", "companion program"));
