@@ -331,7 +331,7 @@ int StatementRun::ErrorNumber() const {
 
 StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
                               std::size_t resultByteLimit, RunningStatement* running,
-                              std::chrono::seconds timeLimit) {
+                              std::chrono::seconds timeLimit, bool cancellable) {
   StatementRun run;
   OdbcHandle statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection);
   if (!statement) {
@@ -348,7 +348,7 @@ StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool col
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeLimit.count())),
                     SQL_IS_UINTEGER);
   }
-  RunningScope scope(running, statement.get(), timeLimit.count() <= 0);
+  RunningScope scope(running, statement.get(), cancellable);
   Drain(statement.get(), sql, collectRows, resultByteLimit, run);
   if (scope.Finish() && !run.failed) {
     run.failed = true;

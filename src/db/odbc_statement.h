@@ -68,10 +68,10 @@ class RunningStatement {
 // messages past a fixed amount of text are consumed but not kept. A batch
 // cancelled through `running` always fails, also when the driver has already
 // seen its end: a cancelled BACKUP is never taken for a finished one. A
-// `timeLimit` above zero is the driver's query timeout for this batch alone,
-// and such a batch is never cancelled through `running`.
+// `timeLimit` above zero is the driver's query timeout for this batch alone;
+// a batch that is not `cancellable` is never cancelled through `running`.
 StatementRun RunOdbcStatement(SQLHDBC connection, std::string_view sql, bool collectRows,
                               std::size_t resultByteLimit, RunningStatement* running = nullptr,
-                              std::chrono::seconds timeLimit = {});
+                              std::chrono::seconds timeLimit = {}, bool cancellable = true);
 
 }  // namespace mvx

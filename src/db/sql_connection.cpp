@@ -210,12 +210,14 @@ void SqlConnection::Close() noexcept {
   connectionDatabase_.clear();
 }
 
-StatementRun SqlConnection::Run(std::string_view sql, bool collectRows) {
+StatementRun SqlConnection::Run(std::string_view sql, bool collectRows,
+                                std::chrono::seconds timeLimit) {
   if (halted_) throw SqlError("the statement was not sent: the service is stopping");
   Open();
+  const bool held = Held();
   StatementRun run =
       RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_, &impl_->running,
-                       Held() ? kHeldStatementLimit : std::chrono::seconds{});
+                       held ? kHeldStatementLimit : timeLimit, !held);
   if (run.connectionLost || (run.failed && ConnectionDead(impl_->connection.get()))) {
     Close();
     return run;

@@ -106,13 +106,16 @@ class SqlConnection {
   };
   bool Held() const { return holds_ > 0; }
   static constexpr std::chrono::seconds kHeldStatementLimit{10};
+  // What a statement expected to be short may take before it fails with a
+  // timeout; BACKUP, RESTORE, DBCC and the key-part procedures have no bound.
+  static constexpr std::chrono::seconds kShortStatementLimit{30};
 
  private:
   friend class SqlQuery;
   struct Impl;
   // Runs one batch, opening the connection first when it is closed. A link
   // lost on the way closes the connection, so the next statement reopens it.
-  StatementRun Run(std::string_view sql, bool collectRows);
+  StatementRun Run(std::string_view sql, bool collectRows, std::chrono::seconds timeLimit);
   void TrackCurrentDatabase(std::string_view sql, bool succeeded);
   bool ConnectsCut() const { return halted_ || (cutConnects_ && holds_ == 0); }
 
@@ -135,6 +138,10 @@ class SqlConnection {
 class SqlQuery {
  public:
   explicit SqlQuery(SqlConnection& connection) : connection_(connection) {}
+
+  // Each later statement of this query object fails with a timeout after
+  // `limit` (zero: no bound). Under a Hold the hold's own limit applies.
+  void SetTimeLimit(std::chrono::seconds limit) { timeLimit_ = limit; }
 
   void Close() noexcept;
   // Runs a statement that returns rows; the first row becomes current.
@@ -168,6 +175,7 @@ class SqlQuery {
   const std::optional<std::string>& Cell(int index) const;
 
   SqlConnection& connection_;
+  std::chrono::seconds timeLimit_{};
   std::vector<std::string> columns_;
   std::vector<std::vector<std::optional<std::string>>> rows_;
   std::size_t current_ = 0;

@@ -40,7 +40,7 @@ void SqlQuery::Close() noexcept {
 void SqlQuery::Open(std::string_view sql) {
   Close();
   messages_.clear();
-  StatementRun run = connection_.Run(sql, true);
+  StatementRun run = connection_.Run(sql, true, timeLimit_);
   messages_ = std::move(run.messages);
   if (run.failed) throw SqlError(run.ErrorText(), run.ErrorNumber());
   if (!run.hasResultSet) throw SqlError("the statement returned no result set");
@@ -52,7 +52,7 @@ void SqlQuery::Open(std::string_view sql) {
 long long SqlQuery::Execute(std::string_view sql) {
   Close();
   messages_.clear();
-  StatementRun run = connection_.Run(sql, false);
+  StatementRun run = connection_.Run(sql, false, timeLimit_);
   messages_ = std::move(run.messages);
   if (run.failed) throw SqlError(run.ErrorText(), run.ErrorNumber());
   return run.rowCount;
