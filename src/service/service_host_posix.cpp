@@ -18,7 +18,6 @@
 #include "service/console_echo.h"
 #include "service/event_log.h"
 #include "service/link_overrides.h"
-#include "service/operator_command.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/tf_mvx_backup_main.h"
@@ -190,15 +189,8 @@ int RunForeground(bool console) {
 
 }  // namespace
 
-int RunServiceHost(const std::vector<std::string>& args) {
-  const CommandLine command = ParseCommandLine(args);
-  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
-    return *status;
-  }
-  if (const std::optional<int> status = RunOperatorCommand(command, std::cout, std::cerr)) {
-    return *status;
-  }
-  if (args.empty() && isatty(STDERR_FILENO)) std::cerr << kForegroundNotice << std::flush;
+int RunServiceHost(const CommandLine& command, bool noArguments) {
+  if (noArguments && isatty(STDERR_FILENO)) std::cerr << kForegroundNotice << std::flush;
   if (command.install || command.uninstall) return Install(command);
   return RunForeground(command.console);
 }

@@ -16,7 +16,6 @@
 #include "service/console_echo.h"
 #include "service/event_log.h"
 #include "service/link_overrides.h"
-#include "service/operator_command.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/tf_mvx_backup_main.h"
@@ -344,14 +343,7 @@ int Install(const CommandLine& command) {
 
 }  // namespace
 
-int RunServiceHost(const std::vector<std::string>& args) {
-  const CommandLine command = ParseCommandLine(args);
-  if (const std::optional<int> status = AnswerCommandLine(command, std::cout, std::cerr)) {
-    return *status;
-  }
-  if (const std::optional<int> status = RunOperatorCommand(command, std::cout, std::cerr)) {
-    return *status;
-  }
+int RunServiceHost(const CommandLine& command, bool /*noArguments*/) {
   if (command.install || command.uninstall) return Install(command);
   if (command.console) return RunConsole();
   std::string name(kServiceName);

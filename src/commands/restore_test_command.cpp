@@ -3,19 +3,21 @@
 
 #include "backup/restore_run.h"
 #include "backup/restore_statements.h"
+#include "commands/command_arguments.h"
+#include "commands/operator_command.h"
+#include "commands/restore_support.h"
 #include "common/date_text.h"
 #include "common/text_log.h"
 #include "common/text_util.h"
 #include "db/database.h"
 #include "db/query_helpers.h"
 #include "db/service_tables.h"
-#include "service/operator_command.h"
-#include "service/restore_support.h"
 
 namespace mvx {
 namespace {
 
-constexpr std::string_view kUsage = "usage: MvxRazuRarevi -restore-test [DB] [--ini PATH]\n";
+const CommandGrammar kRestoreTestGrammar{
+    "-restore-test", "usage: MvxRazuRarevi -restore-test [DB] [--ini PATH]\n", {}, {"--ini"}, 1};
 constexpr std::string_view kTestPassed = "Restore Test 완료";
 constexpr std::string_view kTestFailed = "Restore Test Fail!!!";
 constexpr std::string_view kTestSuffix = "_RestoreTest";
@@ -94,18 +96,15 @@ TestResult TestDatabase(SqlConnection& connection, SqlQuery& query, const Settin
 
 int RunRestoreTestCommand(const std::vector<std::string>& args, const ServiceOptions& options,
                           const Clock& clock, std::ostream& out, std::ostream& err) {
-  CommandWords words;
-  if (!SplitCommandWords(args, {"--ini"}, words, err) || words.positional.size() > 1 ||
-      (words.positional.size() == 1 && words.positional[0].empty())) {
-    err << kUsage;
-    return 2;
-  }
-  Settings settings;
-  if (!LoadCommandSettings(words.ini.value_or(options.exeDir + "RazuRarevi.ini"), settings, err)) {
-    return 1;
-  }
+  const std::optional<CommandArguments> words =
+      ReadCommandArguments(args, kRestoreTestGrammar, err);
+  if (!words) return 2;
+  const std::optional<OperatorSettings> loaded =
+      LoadRestoreSettings(options, words->Value("--ini"), err);
+  if (!loaded) return 1;
+  const Settings& settings = loaded->settings;
   const std::vector<std::string> databases =
-      words.positional.empty() ? SlotDatabases(settings) : words.positional;
+      words->names.empty() ? SlotDatabases(settings) : words->names;
   if (databases.empty()) {
     err << "MvxRazuRarevi -restore-test: no database is configured\n";
     return 1;

@@ -1,4 +1,4 @@
-#include "service/schedule_words.h"
+#include "commands/schedule_words.h"
 
 #include <algorithm>
 #include <map>

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "backup/backup_folder_listing.h"
+#include "commands/check_items.h"
 #include "common/clock.h"
 #include "config/settings.h"
 #include "db/sql_connection.h"
-#include "service/check_items.h"
 #include "service/tf_mvx_backup_main.h"
 
 namespace mvx {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "backup/backup_cleanup_choice.h"
+#include "commands/operator_settings.h"
 #include "common/clock.h"
-#include "service/operator_settings.h"
 #include "service/schedule.h"
 
 namespace mvx {

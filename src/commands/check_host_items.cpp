@@ -1,4 +1,4 @@
-#include "service/check_host_items.h"
+#include "commands/check_host_items.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "service/check_database_items.h"
+#include "commands/check_database_items.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,13 +8,13 @@
 #include "backup/backup_engine.h"
 #include "backup/backup_file_name.h"
 #include "backup/disk_root_path.h"
+#include "commands/schedule_words.h"
 #include "common/host_info.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
 #include "db/database.h"
 #include "maintenance/key_part_statements.h"
 #include "service/image_database.h"
-#include "service/schedule_words.h"
 
 namespace mvx {
 namespace {

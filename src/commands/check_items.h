@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "commands/operator_settings.h"
 #include "common/clock.h"
-#include "service/operator_settings.h"
 #include "service/tf_mvx_backup_main.h"
 
 namespace mvx {

@@ -1,4 +1,4 @@
-#include "service/operator_command.h"
+#include "commands/operator_command.h"
 
 #include "common/console_text.h"
 #include "common/host_info.h"

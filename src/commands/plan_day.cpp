@@ -1,4 +1,4 @@
-#include "service/plan_day.h"
+#include "commands/plan_day.h"
 
 #include <algorithm>
 #include <exception>

@@ -5,7 +5,7 @@
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
-#include "service/operator_command.h"
+#include "commands/operator_command.h"
 #include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "common/date_text.h"
-#include "service/plan_day.h"
+#include "commands/plan_day.h"
 #include "service/schedule.h"
 
 namespace mvx {

@@ -4,18 +4,22 @@
 #include <sstream>
 
 #include "backup/backup_engine.h"
+#include "commands/command_arguments.h"
+#include "commands/operator_command.h"
+#include "commands/plan_day.h"
 #include "common/date_text.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
-#include "service/operator_command.h"
-#include "service/plan_day.h"
 
 namespace mvx {
 namespace {
 
 constexpr int kMaxDays = 31;
-constexpr std::string_view kPlanUsage =
-    "usage: MvxRazuRarevi -plan [--date YYYY-MM-DD] [--days N] [--json] [--ini PATH]\n";
+const CommandGrammar kPlanGrammar{
+    "-plan",
+    "usage: MvxRazuRarevi -plan [--date YYYY-MM-DD] [--days N] [--json] [--ini PATH]\n",
+    {"--json"},
+    {"--date", "--days", "--ini"}};
 
 struct PlanArgs {
   std::optional<LocalDateTime> date;
@@ -26,27 +30,22 @@ struct PlanArgs {
 
 // The words after -plan; nullopt with a message on a usage error.
 std::optional<PlanArgs> ParsePlanArgs(const std::vector<std::string>& args, std::ostream& err) {
+  const std::optional<CommandArguments> read = ReadCommandArguments(args, kPlanGrammar, err);
+  if (!read) return std::nullopt;
   PlanArgs parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (word == "--json") {
-      parsed.json = true;
-    } else if (word == "--ini" && hasValue) {
-      parsed.ini = args[++i];
-    } else if (word == "--date" && hasValue) {
-      parsed.date = ParseDateText(args[++i]);
-      if (!parsed.date) {
-        err << "MvxRazuRarevi: --date takes a date as YYYY-MM-DD, not " << args[i] << "\n";
-        return std::nullopt;
-      }
-    } else if (word == "--days" && hasValue) {
-      if (!ParseInt(args[++i], parsed.days) || parsed.days < 1 || parsed.days > kMaxDays) {
-        err << "MvxRazuRarevi: --days takes a number from 1 to " << kMaxDays << "\n";
-        return std::nullopt;
-      }
-    } else {
-      err << "MvxRazuRarevi: -plan does not know " << word << "\n";
+  parsed.json = read->Flag("--json");
+  parsed.ini = read->Value("--ini");
+  if (const std::optional<std::string> date = read->Value("--date")) {
+    parsed.date = ParseDateText(*date);
+    if (!parsed.date) {
+      ReportUsageError(kPlanGrammar, "--date takes a date as YYYY-MM-DD, not " + *date, err);
+      return std::nullopt;
+    }
+  }
+  if (const std::optional<std::string> days = read->Value("--days")) {
+    if (!ParseInt(*days, parsed.days) || parsed.days < 1 || parsed.days > kMaxDays) {
+      ReportUsageError(kPlanGrammar, "--days takes a number from 1 to " + std::to_string(kMaxDays),
+                       err);
       return std::nullopt;
     }
   }
@@ -181,10 +180,7 @@ void WriteJson(std::ostream& out, const OperatorSettings& loaded,
 int RunPlanCommand(const std::vector<std::string>& args, const ServiceOptions& options,
                    const Clock& clock, std::ostream& out, std::ostream& err) {
   const std::optional<PlanArgs> parsed = ParsePlanArgs(args, err);
-  if (!parsed) {
-    err << kPlanUsage;
-    return 2;
-  }
+  if (!parsed) return 2;
   OperatorSettings loaded;
   try {
     loaded = LoadOperatorSettings(options, parsed->ini);

@@ -1,4 +1,4 @@
-#include "service/restore_support.h"
+#include "commands/restore_support.h"
 
 #include <algorithm>
 #include <exception>
@@ -11,45 +11,18 @@
 
 namespace mvx {
 
-bool SplitCommandWords(const std::vector<std::string>& args,
-                       const std::vector<std::string_view>& allowed, CommandWords& words,
-                       std::ostream& err) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
-    if (word.rfind("--", 0) != 0) {
-      words.positional.push_back(word);
-      continue;
-    }
-    if (std::find(allowed.begin(), allowed.end(), word) == allowed.end()) {
-      err << "unknown option " << word << "\n";
-      return false;
-    }
-    if (word == "--replace") {
-      words.replace = true;
-    } else if (word == "--run") {
-      words.run = true;
-    } else {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        err << word << " needs a value\n";
-        return false;
-      }
-      std::optional<std::string>& value =
-          word == "--ini" ? words.ini : (word == "--date" ? words.date : words.as);
-      value = args[++i];
-    }
-  }
-  return true;
-}
-
-bool LoadCommandSettings(const std::string& iniPath, Settings& settings, std::ostream& err) {
-  if (!FileExists(iniPath)) err << iniPath << " does not exist: using the built-in defaults\n";
+std::optional<OperatorSettings> LoadRestoreSettings(const ServiceOptions& options,
+                                                    const std::optional<std::string>& iniPath,
+                                                    std::ostream& err) {
   try {
-    ClearSettings(settings);
-    LoadSettings(settings, iniPath, /*correctFile=*/false);
-    return true;
+    OperatorSettings loaded = LoadOperatorSettings(options, iniPath);
+    if (!loaded.fileExists) {
+      err << loaded.path << " does not exist: using the built-in defaults\n";
+    }
+    return loaded;
   } catch (const std::exception& e) {
     err << e.what() << "\n";
-    return false;
+    return std::nullopt;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backup/restore_chain.h"
+#include "commands/operator_settings.h"
 #include "config/settings.h"
 #include "db/sql_connection.h"
 
@@ -14,23 +15,12 @@ namespace mvx {
 
 // What -restore and -restore-test share.
 
-// The words of an operator command: its positional words and its options.
-struct CommandWords {
-  std::vector<std::string> positional;
-  std::optional<std::string> ini, date, as;
-  bool replace = false;
-  bool run = false;
-};
-
-// Splits the words; `allowed` lists the options the command takes ("--ini", "--date", "--as",
-// "--replace", "--run"). False with the reason on `err` for anything else.
-bool SplitCommandWords(const std::vector<std::string>& args,
-                       const std::vector<std::string_view>& allowed, CommandWords& words,
-                       std::ostream& err);
-
-// The settings as the agent's start would load them, from `iniPath`, writing
-// nothing. False with the reason on `err`.
-bool LoadCommandSettings(const std::string& iniPath, Settings& settings, std::ostream& err);
+// The settings as the agent's start would load them, from --ini or the file
+// beside the executable, writing nothing; a missing file is said on `err`
+// (the built-in defaults apply). Nullopt with the reason on `err`.
+std::optional<OperatorSettings> LoadRestoreSettings(const ServiceOptions& options,
+                                                    const std::optional<std::string>& iniPath,
+                                                    std::ostream& err);
 
 // Opens the connection in master, with the configured server and login: the
 // database to restore may be missing, or be the one the agent connects to.

@@ -2,10 +2,11 @@
 #include <optional>
 #include <ostream>
 
+#include "commands/check_items.h"
+#include "commands/command_arguments.h"
+#include "commands/operator_command.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
-#include "service/check_items.h"
-#include "service/operator_command.h"
 
 namespace mvx {
 namespace {
@@ -15,7 +16,8 @@ constexpr int kOk = 0;
 constexpr int kWarning = 1;
 constexpr int kCritical = 2;
 constexpr int kUnknown = 3;
-constexpr std::string_view kCheckUsage = "usage: MvxRazuRarevi -check [--json] [--ini PATH]\n";
+const CommandGrammar kCheckGrammar{
+    "-check", "usage: MvxRazuRarevi -check [--json] [--ini PATH]\n", {"--json"}, {"--ini"}};
 
 std::string_view StatusWord(CheckStatus status) {
   switch (status) {
@@ -69,18 +71,10 @@ void WriteJson(std::ostream& out, std::string_view summary, int code,
 
 int RunCheckCommand(const std::vector<std::string>& args, const ServiceOptions& options,
                     const Clock& clock, std::ostream& out, std::ostream& err) {
-  bool json = false;
-  std::optional<std::string> ini;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--json") {
-      json = true;
-    } else if (args[i] == "--ini" && i + 1 < args.size()) {
-      ini = args[++i];
-    } else {
-      err << "MvxRazuRarevi: -check does not know " << args[i] << "\n" << kCheckUsage;
-      return kUnknown;
-    }
-  }
+  const std::optional<CommandArguments> read = ReadCommandArguments(args, kCheckGrammar, err);
+  if (!read) return kUnknown;
+  const bool json = read->Flag("--json");
+  const std::optional<std::string> ini = read->Value("--ini");
   OperatorSettings loaded;
   try {
     loaded = LoadOperatorSettings(options, ini);

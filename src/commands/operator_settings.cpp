@@ -1,4 +1,4 @@
-#include "service/operator_settings.h"
+#include "commands/operator_settings.h"
 
 #include "common/atomic_file.h"
 

@@ -11,7 +11,7 @@
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
-#include "service/operator_command.h"
+#include "commands/operator_command.h"
 #include "support/fake_service_control.h"
 #include "support/http/line_server.h"
 #include "support/json_value.h"

@@ -1,13 +1,13 @@
-#include "service/check_items.h"
+#include "commands/check_items.h"
 
 #include <string>
 #include <vector>
 
+#include "commands/check_database_items.h"
+#include "commands/check_host_items.h"
+#include "commands/schedule_words.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
-#include "service/check_database_items.h"
-#include "service/check_host_items.h"
-#include "service/schedule_words.h"
 
 namespace mvx {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "commands/check_items.h"
 #include "common/clock.h"
-#include "service/check_items.h"
 #include "service/tf_mvx_backup_main.h"
 
 namespace mvx {

@@ -1,20 +1,25 @@
 #include <ostream>
 
 #include "backup/restore_run.h"
+#include "commands/command_arguments.h"
+#include "commands/operator_command.h"
+#include "commands/restore_support.h"
 #include "common/date_text.h"
 #include "common/text_util.h"
-#include "service/operator_command.h"
-#include "service/restore_support.h"
 
 namespace mvx {
 namespace {
 
-constexpr std::string_view kUsage =
+const CommandGrammar kRestoreGrammar{
+    "-restore",
     "usage: MvxRazuRarevi -restore DB [--date YYYY-MM-DD] [--as NEWNAME] [--replace] [--run] "
-    "[--ini PATH]\n";
+    "[--ini PATH]\n",
+    {"--replace", "--run"},
+    {"--ini", "--date", "--as"},
+    1};
 
-int UsageError(std::ostream& err) {
-  err << kUsage;
+int UsageError(std::string_view reason, std::ostream& err) {
+  ReportUsageError(kRestoreGrammar, reason, err);
   return 2;
 }
 
@@ -37,29 +42,25 @@ void ShowPlan(const RestoreRequest& request, std::ostream& out) {
 
 int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions& options,
                       const Clock& clock, std::ostream& out, std::ostream& err) {
-  CommandWords words;
-  if (!SplitCommandWords(args, {"--ini", "--date", "--as", "--replace", "--run"}, words, err)) {
-    return UsageError(err);
+  const std::optional<CommandArguments> words = ReadCommandArguments(args, kRestoreGrammar, err);
+  if (!words) return 2;
+  if (words->names.size() != 1) return UsageError("name one database to restore", err);
+  const std::optional<std::string> asName = words->Value("--as");
+  const std::optional<std::string> dateWord = words->Value("--date");
+  if (dateWord && !ParseDateText(*dateWord)) {
+    return UsageError("--date takes a date as YYYY-MM-DD, not " + *dateWord, err);
   }
-  if (words.positional.size() != 1 || words.positional[0].empty()) {
-    err << "name one database to restore\n";
-    return UsageError(err);
-  }
-  if (words.date && !ParseDateText(*words.date)) {
-    err << "--date takes a date as YYYY-MM-DD, not " << *words.date << "\n";
-    return UsageError(err);
-  }
-  Settings settings;
-  if (!LoadCommandSettings(words.ini.value_or(options.exeDir + "RazuRarevi.ini"), settings, err)) {
-    return 1;
-  }
+  const std::optional<OperatorSettings> loaded =
+      LoadRestoreSettings(options, words->Value("--ini"), err);
+  if (!loaded) return 1;
+  const Settings& settings = loaded->settings;
 
   RestoreRequest request;
-  request.database = words.positional[0];
-  request.target = words.as.value_or(request.database);
-  request.moveFiles = words.as && !EqualsNoCase(*words.as, request.database);
-  request.replace = words.replace;
-  const std::string date = words.date.value_or(FormatDate(clock.Now()));
+  request.database = words->names[0];
+  request.target = asName.value_or(request.database);
+  request.moveFiles = asName && !EqualsNoCase(*asName, request.database);
+  request.replace = words->Flag("--replace");
+  const std::string date = dateWord.value_or(FormatDate(clock.Now()));
   std::string reason;
   std::optional<RestoreChain> chain = FindRestoreChain(settings, request.database, date, reason);
   if (!chain) {
@@ -74,7 +75,7 @@ int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions
       << (request.chain.differential.empty() ? "none (the full backup alone)"
                                              : request.chain.DifferentialPath())
       << "\n";
-  if (!words.run) {
+  if (!words->Flag("--run")) {
     ShowPlan(request, out);
     return 0;
   }
