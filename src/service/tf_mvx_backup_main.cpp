@@ -1,10 +1,14 @@
 #include "service/tf_mvx_backup_main.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "backup/backup_engine.h"
@@ -136,6 +140,7 @@ TfMvxBackupMain::~TfMvxBackupMain() {
   timer1_.Close();
   stopRequested_ = true;
   timer1_.WaitIdle();
+  if (stopRowWriter_.joinable()) stopRowWriter_.join();
 }
 
 bool TfMvxBackupMain::ServiceStart() {
@@ -288,14 +293,45 @@ bool TfMvxBackupMain::ServiceStop() {
 }
 
 void TfMvxBackupMain::WriteStopRow(std::chrono::steady_clock::time_point deadline) {
-  // The service manager keeps seeing the stop go on while the row waits for the server.
-  const Heartbeat beat(options_.stopPending, kStopPendingEvery);
-  const SqlConnection::Hold bounded(sqlCon_);
-  sqlCon_.SetDeadline(deadline);
-  const bool stored = serviceTables_.WriteServiceLog("", kStopMessage);
-  const bool outOfTime = sqlCon_.DeadlineMissed() || sqlCon_.LastOpenTimedOut();
-  sqlCon_.SetDeadline(std::nullopt);
-  if (stored || !outOfTime) return;
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool finished = false;
+    bool outOfTime = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  const auto write = [this, deadline, outcome] {
+    {
+      const SqlConnection::Hold bounded(sqlCon_);
+      sqlCon_.SetDeadline(deadline);
+      const bool stored = serviceTables_.WriteServiceLog("", kStopMessage);
+      const bool outOfTime = !stored && (sqlCon_.DeadlineMissed() || sqlCon_.LastOpenTimedOut());
+      sqlCon_.SetDeadline(std::nullopt);
+      const std::lock_guard lock(outcome->mutex);
+      outcome->finished = true;
+      outcome->outOfTime = outOfTime;
+    }
+    outcome->changed.notify_all();
+    stopRowOut_ = false;
+  };
+  {
+    // The service manager keeps seeing the stop go on while the row waits for the server.
+    const Heartbeat beat(options_.stopPending, kStopPendingEvery);
+    if (stopRowWriter_.joinable()) stopRowWriter_.join();  // an earlier stop's
+    stopRowOut_ = true;
+    try {
+      stopRowWriter_ = std::thread(write);
+    } catch (const std::system_error&) {
+      write();  // no thread to spare: bounded by the driver's own limits only
+    }
+    std::unique_lock lock(outcome->mutex);
+    outcome->changed.wait_until(lock, deadline, [&] { return outcome->finished; });
+    if (outcome->finished && !outcome->outOfTime) {
+      lock.unlock();
+      if (stopRowWriter_.joinable()) stopRowWriter_.join();
+      return;
+    }
+  }
   try {
     textLog_.WriteFileLog(kStopMessage);
   } catch (...) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "common/clock.h"
 #include "common/report_sink.h"
@@ -93,7 +94,8 @@ class TfMvxBackupMain {
   void AbortStart();
   // A connect the module gave up on still runs in the driver: the process must end without
   // unloading the driver (no library teardown).
-  bool ConnectStillOut() const { return sqlCon_.ConnectStillOut(); }
+  // So does the stop's last row when the stop walked away from it.
+  bool ConnectStillOut() const { return sqlCon_.ConnectStillOut() || stopRowOut_; }
   // Set from the start of a stop; every wait of a tick watches it.
   const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }
@@ -126,7 +128,8 @@ class TfMvxBackupMain {
   // The start's steps up to "RazuRarevi Start"; false when a stop request ended them. Steps
   // that the start's time no longer allows are skipped and named in the text log.
   bool RunStartSteps();
-  // Writes "RazuRarevi Stop" by `deadline`, to the text log when it does not fit.
+  // Writes "RazuRarevi Stop" by `deadline`, to the text log when it does not fit. The row runs on
+  // a thread of its own, walked away from at the deadline: a driver may overrun its own limit.
   void WriteStopRow(std::chrono::steady_clock::time_point deadline);
   void RegularWork();
   // After a key-part run raised: a fresh connection for the work that follows, one text-log line.
@@ -162,6 +165,9 @@ class TfMvxBackupMain {
   std::unique_ptr<KeyPartMaintenance> keyParts_;
   std::unique_ptr<ServiceControl> ownServiceControl_;
   ServiceControl& serviceControl_;
+  // The stop's last row; still in the driver while stopRowOut_ is set.
+  std::thread stopRowWriter_;
+  std::atomic<bool> stopRowOut_{false};
   // Last, so its thread ends before anything a tick uses goes away.
   Timer1 timer1_;
 };
