@@ -218,8 +218,10 @@ void BM_SigtermAsTheStartFinishes(benchmark::State& state) {
     std::this_thread::sleep_until(signalAt);
     kill(child.pid(), SIGTERM);
     const int exitCode = child.Wait(120s);
+    // Zero when the signal ended the start before its answer.
     const std::chrono::duration<double> took =
-        std::chrono::steady_clock::now() - std::max(answered, signalAt);
+        std::max(std::chrono::steady_clock::duration::zero(),
+                 std::chrono::steady_clock::now() - std::max(answered, signalAt));
     if (took > 1s) ++late;
     worst = std::max(worst, took.count());
     state.SetIterationTime(took.count());

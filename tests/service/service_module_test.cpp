@@ -284,6 +284,26 @@ TEST_F(ServiceModuleTest, FailedStatementAtStartEndsTheStart) {
   EXPECT_FALSE(module.timer1().Armed());
 }
 
+// Past its time the start skips the statements it has no time for, names them in the text log
+// and runs: a Windows start must end, and the ticks do what it skipped.
+TEST_F(ServiceModuleTest, StartGivesUpOnTheStatementsItHasNoTimeFor) {
+  ServeExistingDatabase();
+  server.addRule("^delete from T0245", sql::SqlReply{.delay = 60s});
+  ServiceOptions options = Options();
+  options.startGiveUp = 1s;
+  TfMvxBackupMain module(clock, eventLog, options);
+  const auto begun = std::chrono::steady_clock::now();
+  ASSERT_TRUE(module.ServiceStart());
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
+  EXPECT_TRUE(module.timer1().Armed());
+  EXPECT_EQ(Batches().back(), "delete from T0245 where C002 < getDate() - 30");
+  const ProfileFile log(exe.file("RazuRarevi.Log"));
+  const std::vector<std::string> keys = log.SectionKeys("RazuRarevi Log");
+  ASSERT_FALSE(keys.empty());
+  EXPECT_EQ(log.ReadString("RazuRarevi Log", keys.back()),
+            "Start ran out of time, skipped: T0245 purge, RazuRarevi Start");
+}
+
 TEST_F(ServiceModuleTest, RefreshFailureGoesToTheEventLogAndTheTimerGoesOn) {
   ServeExistingDatabase();
   TfMvxBackupMain module(clock, eventLog, Options());
