@@ -261,7 +261,8 @@ bool TfMvxBackupMain::ServiceStop() {
         canceller.Abandon();
         if (const std::optional<std::string> work = sqlCon_.AwaitedWork()) {
           try {
-            textLog_.WriteFileLog(*work + ": left in SIMPLE recovery by a stop that gave up");
+            textLog_.WriteFileLog(*work +
+                                  " may be left in SIMPLE recovery: the stop gave up on it");
           } catch (...) {
             // The event log still says that the stop gave up.
           }
