@@ -1,7 +1,9 @@
 // How long the agent takes to end after SIGTERM, as a whole process against
 // the scripted SQL server: idle, during a tick of short statements, during a
 // long statement (one request: the 30 s grace, then the cancel), after a
-// second request, and during a connect to a server that never answers. Each
+// second request, during a connect to a server that never answers, and at the
+// very start of such a connect (the worst case: a connect is cut only once it
+// has run half a second, so that a server that answers keeps its row). Each
 // case runs five times (min, median and max are reported); the time is from
 // the (last) SIGTERM to the exit, and a run whose exit code is not 0 is an
 // error. A new case is a value of When, its set-up in StopRig and its wait in
@@ -28,7 +30,14 @@ namespace {
 namespace sql = mvx::testing;
 using namespace std::chrono_literals;
 
-enum class When { kIdle, kShortStatements, kLongStatement, kSecondRequest, kHungConnect };
+enum class When {
+  kIdle,
+  kShortStatements,
+  kLongStatement,
+  kSecondRequest,
+  kHungConnect,
+  kConnectStart
+};
 
 struct StopRig {
   explicit StopRig(When when) {
@@ -48,7 +57,8 @@ struct StopRig {
       Put("DBServer", "BackupDB" + std::to_string(slot), "Db" + std::to_string(slot));
     }
     Put("RazuRarevi", "BKPath", dir.dir());
-    const bool backups = when != When::kIdle && when != When::kHungConnect;
+    const bool backups =
+        when != When::kIdle && when != When::kHungConnect && when != When::kConnectStart;
     Put("RazuRarevi", "FullType", backups ? "3" : "0");
     Put("RazuRarevi", "FullTime", "00:00");
   }
@@ -81,6 +91,13 @@ struct StopRig {
           std::this_thread::sleep_for(20ms);
         }
         std::this_thread::sleep_for(200ms);
+        return server.hungConnections() > 0;
+      case When::kConnectStart:
+        // The moment the server has taken the connection: the connect has only begun.
+        server.hangLogins(true);
+        for (int i = 0; i < 30000 && server.hungConnections() == 0; ++i) {
+          std::this_thread::sleep_for(1ms);
+        }
         return server.hungConnections() > 0;
       case When::kShortStatements:
         if (!BackupRunning()) return false;
@@ -150,6 +167,74 @@ BENCHMARK_CAPTURE(BM_StopAfterSigterm, short_statements, When::kShortStatements)
 BENCHMARK_CAPTURE(BM_StopAfterSigterm, long_statement, When::kLongStatement)->Apply(FiveRuns);
 BENCHMARK_CAPTURE(BM_StopAfterSigterm, second_request, When::kSecondRequest)->Apply(FiveRuns);
 BENCHMARK_CAPTURE(BM_StopAfterSigterm, hung_connect, When::kHungConnect)->Apply(FiveRuns);
+BENCHMARK_CAPTURE(BM_StopAfterSigterm, connect_start, When::kConnectStart)->Apply(FiveRuns);
+
+// ---- SIGTERM as the start finishes (kept apart from the cases above) ----
+// The start's last row is answered 200 ms after it arrives; SIGTERM comes from 60 ms before to
+// 60 ms after that answer, a step further each iteration. Whether the start or the stop loop
+// takes the signal, the agent must end with 0, within a second of the start's end: the time
+// reported is from the later of the signal and the answer to the exit (the mean of the 50;
+// "worst_ms" is the longest, "late" counts the runs past a second).
+void BM_SigtermAsTheStartFinishes(benchmark::State& state) {
+  constexpr auto kRowDelay = 200ms;
+  int iteration = 0;
+  int late = 0;
+  double worst = 0;
+  for (auto _ : state) {
+    sql::TempDir dir;
+    const std::string agent = dir.file("MvxRazuRarevi");
+    std::filesystem::copy_file(MVX_AGENT_BINARY, agent);
+    sql::ScriptedSqlServer server;
+    server.addRule("^select C005 from T0246$", sql::Rows({{"C005"}}, {}));
+    server.addRule("count\\(", sql::Count(0));
+    server.addRule("T0101", sql::Rows({{"C001"}}, {}));
+    sql::SqlReply startRow;
+    startRow.rowCount = 1;
+    startRow.delay = kRowDelay;
+    server.addRule("'RazuRarevi Start'", startRow);
+    const auto put = [&](const std::string& key, const std::string& value) {
+      mvx::ProfileFile(dir.file("RazuRarevi.ini"))
+          .WriteString("DBServer", mvx::ScrambleValue(key), mvx::ScrambleValue(mvx::ToAnsi(value)));
+    };
+    put("Name", "127.0.0.1," + std::to_string(server.port()));
+    put("ID", "quendr");
+    put("Password", "pw");
+    dir.write("systemctl.state", "LoadState=loaded\nActiveState=active\n");
+    sql::Child child(agent, {"-console"},
+                     {"MVX_SUPPORT_HOST_PRIMARY=127.0.0.1", "MVX_SUPPORT_HOST_SECONDARY=127.0.0.2",
+                      std::string("MVX_SYSTEMCTL=") + MVX_SCRIPTED_SYSTEMCTL,
+                      "MVX_SCRIPTED_SYSTEMCTL_STATE=" + dir.file("systemctl.state")});
+    const auto startRowSent = [&] {
+      const std::vector<std::string> texts = server.batchTexts();
+      return !texts.empty() && texts.back().find("'RazuRarevi Start'") != std::string::npos;
+    };
+    for (int i = 0; i < 30000 && !startRowSent(); ++i) std::this_thread::sleep_for(1ms);
+    if (!startRowSent()) {
+      state.SkipWithError("the start never sent its row");
+      return;
+    }
+    const auto answered = std::chrono::steady_clock::now() + kRowDelay;
+    const auto signalAt = answered - 60ms + std::chrono::milliseconds(iteration++ % 13 * 10);
+    std::this_thread::sleep_until(signalAt);
+    kill(child.pid(), SIGTERM);
+    const int exitCode = child.Wait(120s);
+    // Zero when the signal ended the start before its answer.
+    const std::chrono::duration<double> took =
+        std::max(std::chrono::steady_clock::duration::zero(),
+                 std::chrono::steady_clock::now() - std::max(answered, signalAt));
+    if (took > 1s) ++late;
+    worst = std::max(worst, took.count());
+    state.SetIterationTime(took.count());
+    if (exitCode != 0) state.SkipWithError("the agent did not end with 0");
+  }
+  state.counters["late"] = late;
+  state.counters["worst_ms"] = worst * 1000;
+}
+
+BENCHMARK(BM_SigtermAsTheStartFinishes)
+    ->Iterations(50)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // ---- A stop during a key-part run (kept apart from the cases above) ----
 // Each procedure call takes a second; SIGTERM comes while the second call runs. The run ends

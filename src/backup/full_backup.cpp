@@ -60,15 +60,23 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   // The log shrink acts on the current database's log, so it runs only when
   // the switch to this database really happened.
   bool fullRestored = true;
+  // From the switch to SIMPLE until the outcome rows are written, a stop waits for this
+  // database (the shrink stays cancellable); the rows after the switch back are never cut.
+  std::optional<SqlConnection::StopWaits> undo;
+  std::optional<SqlConnection::Hold> outcomeRows;
   if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
+    undo.emplace(database_.connection(), std::string(database));
     ExecuteStatement(query, RecoverySimpleStatement(database));
     const std::optional<std::string> logFile = ReadLogFileName(database_.connection(), query);
     if (logFile) ExecuteStatement(query, ShrinkFileStatement(*logFile));
     fullRestored = SwitchBackToFull(database_, query, database);
+    outcomeRows.emplace(database_.connection());
     if (!logFile) {
       serviceTables_.WriteServiceLog(database, kFullFailed);
       RecordVerification(database, verified);
       if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+      outcomeRows.reset();
+      undo.reset();
       SendEventReport(database, kFullFailedCode);
       return;
     }
@@ -80,6 +88,8 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   serviceTables_.WriteServiceLog(database, kFullDone);
   RecordVerification(database, verified);
   if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+  outcomeRows.reset();
+  undo.reset();
   SendEventReport(database, kFullDoneCode);
 }
 

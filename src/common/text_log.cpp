@@ -26,6 +26,7 @@ std::string TextLog::LogPath() const { return exeDir_ + "RazuRarevi.Log"; }
 std::string TextLog::SettingsPath() const { return exeDir_ + "RazuRarevi.ini"; }
 
 void TextLog::WriteFileLog(std::string_view message) {
+  const std::lock_guard lock(mutex_);
   if (message == lastFileLogText_) return;
   ProfileFile log(LogPath());
   log.WriteString(kLogSection, FormatLogKey(clock_.Now()), ToAnsi(message));
@@ -34,6 +35,7 @@ void TextLog::WriteFileLog(std::string_view message) {
 }
 
 void TextLog::ClearOldLogEntries(std::string_view today) {
+  const std::lock_guard lock(mutex_);
   try {
     ProfileFile log(LogPath());
     const std::string lastClear = log.ReadString(kClearSection, kClearKey);
@@ -52,6 +54,7 @@ void TextLog::ClearOldLogEntries(std::string_view today) {
 }
 
 void TextLog::ResetLogFileByAge() noexcept {
+  const std::lock_guard lock(mutex_);
   try {
     ProfileFile settings(SettingsPath(), NewFileAccess::OwnerOnly);  // it holds the login
     const std::string key = ScrambleValue(kDeletionDateKey);

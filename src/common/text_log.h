@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -9,7 +10,9 @@
 namespace mvx {
 
 // RazuRarevi.Log, the small profile-file log beside the executable, and its
-// housekeeping. The settings file holds the date of the last deletion.
+// housekeeping. The settings file holds the date of the last deletion. A
+// stop that gives up may write while a tick still does: the file is taken by
+// one writer at a time.
 class TextLog {
  public:
   TextLog(std::string exeDir, const Clock& clock);
@@ -35,6 +38,7 @@ class TextLog {
  private:
   std::string exeDir_;
   const Clock& clock_;
+  std::mutex mutex_;
   std::string lastFileLogText_;
   std::function<void(std::string_view)> echo_;
 };

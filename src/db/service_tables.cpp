@@ -29,7 +29,10 @@ constexpr std::string_view kPurge = "delete from T0245 where C002 < getDate() - 
 }  // namespace
 
 ServiceTables::ServiceTables(Database& database)
-    : database_(database), sqlQuery_(database.connection()), openQ_(database.connection()) {}
+    : database_(database), sqlQuery_(database.connection()), openQ_(database.connection()) {
+  sqlQuery_.SetTimeLimit(SqlConnection::kShortStatementLimit);
+  openQ_.SetTimeLimit(SqlConnection::kShortStatementLimit);
+}
 
 bool ServiceTables::TableExists(std::string_view table) {
   OpenQuery(openQ_, "select Count(*) from sysobjects where id = object_id(" + SqlLiteral(table) +
@@ -65,7 +68,7 @@ void ServiceTables::EnsureServiceTables() {
   if (!TableExists("T0246")) ExecuteStatement(sqlQuery_, kCreateSettingsTable);
 }
 
-void ServiceTables::WriteServiceLog(std::string_view database, std::string_view message) noexcept {
+bool ServiceTables::WriteServiceLog(std::string_view database, std::string_view message) noexcept {
   bool stored = false;
   try {
     if (database_.ConnectDatabase()) {
@@ -99,6 +102,7 @@ void ServiceTables::WriteServiceLog(std::string_view database, std::string_view 
   } catch (...) {
     // The console echo is a convenience.
   }
+  return stored;
 }
 
 void ServiceTables::PurgeServiceLog() {

@@ -10,7 +10,10 @@
 namespace mvx {
 
 // The service's own tables T0245 (activity rows) and T0246 (version and
-// transport mode), through the link module's query objects.
+// transport mode), through the link module's query objects. Each of their
+// statements is expected to be short and fails after
+// SqlConnection::kShortStatementLimit (a lock held by another session must
+// not hold a start, a tick or a stop for good).
 class ServiceTables {
  public:
   explicit ServiceTables(Database& database);
@@ -20,7 +23,8 @@ class ServiceTables {
   void EnsureServiceTables();
   // Never throws; the row always lands in the connection database's T0245,
   // with the name and message cut to the column widths. Closes the connection.
-  void WriteServiceLog(std::string_view database, std::string_view message) noexcept;
+  // True when the row was stored.
+  bool WriteServiceLog(std::string_view database, std::string_view message) noexcept;
   // Deletes rows older than 30 days; closes the connection.
   void PurgeServiceLog();
   // Inserts or updates the row of T0246; the count's error passes on (the

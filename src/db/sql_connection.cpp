@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -102,8 +103,11 @@ struct SqlConnection::Impl {
   OdbcHandle connection;  // connected while it exists
   std::optional<OdbcDriver> driver;
   RunningStatement running;
-  // Connects walked away from whose threads may still be inside the driver.
-  std::vector<std::weak_ptr<void>> leftBehind;
+  // Connects walked away from whose threads may still be inside the driver, by server.
+  std::vector<std::pair<std::string, std::weak_ptr<void>>> leftBehind;
+  // Names of the work a stop waits for; read by the stop's thread.
+  mutable std::mutex awaitedMutex;
+  std::vector<std::string> awaited;
 };
 
 SqlConnection::SqlConnection()
@@ -115,7 +119,41 @@ void SqlConnection::SetParams(ConnectionParams params) { params_ = std::move(par
 
 bool SqlConnection::ConnectStillOut() const {
   return std::any_of(impl_->leftBehind.begin(), impl_->leftBehind.end(),
-                     [](const std::weak_ptr<void>& a) { return !a.expired(); });
+                     [](const auto& entry) { return !entry.second.expired(); });
+}
+
+void SqlConnection::SetDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  deadline_ = deadline;
+  deadlineMissed_ = false;
+}
+
+std::chrono::seconds SqlConnection::LimitByDeadline(std::chrono::seconds limit) {
+  if (!deadline_) return limit;
+  const auto left = *deadline_ - std::chrono::steady_clock::now();
+  if (left <= std::chrono::steady_clock::duration::zero()) {
+    deadlineMissed_ = true;
+    throw SqlError("the statement was not sent: out of time");
+  }
+  const std::chrono::seconds bound =
+      std::max(std::chrono::seconds{1}, std::chrono::ceil<std::chrono::seconds>(left));
+  return limit.count() == 0 ? bound : std::min(limit, bound);
+}
+
+SqlConnection::StopWaits::StopWaits(SqlConnection& connection, std::string what)
+    : connection_(connection) {
+  const std::lock_guard lock(connection_.impl_->awaitedMutex);
+  connection_.impl_->awaited.push_back(std::move(what));
+}
+
+SqlConnection::StopWaits::~StopWaits() {
+  const std::lock_guard lock(connection_.impl_->awaitedMutex);
+  connection_.impl_->awaited.pop_back();
+}
+
+std::optional<std::string> SqlConnection::AwaitedWork() const {
+  const std::lock_guard lock(impl_->awaitedMutex);
+  if (impl_->awaited.empty()) return std::nullopt;
+  return impl_->awaited.back();
 }
 
 bool SqlConnection::IsOpen() const { return static_cast<bool>(impl_->connection); }
@@ -151,7 +189,33 @@ void SqlConnection::Open() {
     }
   }
 
-  const std::chrono::seconds loginTimeout = params_.loginTimeout;
+  // One given-up connect per server at most: a server that hangs every login must not gather a
+  // thread, a socket and a handle per attempt.
+  const std::string server = params_.hostName + "," + std::to_string(params_.portOverride);
+  std::erase_if(impl.leftBehind, [](const auto& entry) { return entry.second.expired(); });
+  if (std::any_of(impl.leftBehind.begin(), impl.leftBehind.end(),
+                  [&](const auto& entry) { return entry.first == server; })) {
+    lastOpenTimedOut_ = true;
+    throw SqlError("Login timeout expired: an earlier login to the server still waits");
+  }
+  std::chrono::seconds loginTimeout = params_.loginTimeout;
+  std::chrono::milliseconds walkAway = loginTimeout + kLoginTimeoutMargin;
+  bool clamped = false;
+  if (deadline_) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *deadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      deadlineMissed_ = true;
+      throw SqlError("the connection was not opened: out of time");
+    }
+    if (left < walkAway) {
+      walkAway = left;
+      loginTimeout = std::min(
+          loginTimeout,
+          std::max(std::chrono::seconds{1}, std::chrono::ceil<std::chrono::seconds>(left)));
+      clamped = true;
+    }
+  }
   const auto prepare = [loginTimeout](SQLHDBC connection) {
     // BACKUP refuses to run inside a transaction: every statement commits by itself.
     SQLSetConnectAttrW(connection, SQL_ATTR_AUTOCOMMIT,
@@ -168,9 +232,10 @@ void SqlConnection::Open() {
   ConnectOutcome outcome = ConnectInBackground(
       impl.environment,
       ToSqlWide(BuildConnectionString(*impl.driver, params_, LocalServerHost(impl.driver->kind))),
-      prepare, loginTimeout + kLoginTimeoutMargin, [this] { return ConnectsCut(); });
-  std::erase_if(impl.leftBehind, [](const std::weak_ptr<void>& a) { return a.expired(); });
-  if (!outcome.leftBehind.expired()) impl.leftBehind.push_back(std::move(outcome.leftBehind));
+      prepare, walkAway, [this] { return ConnectsCut(); });
+  if (!outcome.leftBehind.expired()) {
+    impl.leftBehind.emplace_back(server, std::move(outcome.leftBehind));
+  }
   switch (outcome.status) {
     case ConnectOutcome::Status::Connected:
       break;
@@ -180,6 +245,7 @@ void SqlConnection::Open() {
       throw SqlError("the connection was not opened: the service is stopping");
     case ConnectOutcome::Status::TimedOut:
       lastOpenTimedOut_ = true;
+      if (clamped) deadlineMissed_ = true;
       throw SqlError("Login timeout expired");
     case ConnectOutcome::Status::Failed:
       for (const DiagRecord& record : outcome.diagnostics) {
@@ -215,9 +281,15 @@ StatementRun SqlConnection::Run(std::string_view sql, bool collectRows,
   if (halted_) throw SqlError("the statement was not sent: the service is stopping");
   Open();
   const bool held = Held();
-  StatementRun run =
-      RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_, &impl_->running,
-                       held ? kHeldStatementLimit : timeLimit, !held);
+  const std::chrono::seconds ownLimit = held ? kHeldStatementLimit : timeLimit;
+  const std::chrono::seconds limit = LimitByDeadline(ownLimit);
+  StatementRun run = RunOdbcStatement(impl_->connection.get(), sql, collectRows, resultByteLimit_,
+                                      &impl_->running, limit, !held);
+  if (run.failed && limit != ownLimit &&
+      std::any_of(run.errors.begin(), run.errors.end(),
+                  [](const DiagRecord& record) { return record.sqlState == "HYT00"; })) {
+    deadlineMissed_ = true;
+  }
   if (run.connectionLost || (run.failed && ConnectionDead(impl_->connection.get()))) {
     Close();
     return run;

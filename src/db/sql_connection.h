@@ -89,7 +89,19 @@ class SqlConnection {
   bool LastOpenTimedOut() const { return lastOpenTimedOut_; }
   // Whether a connect given up on still runs inside the driver on its own
   // thread: the process must then end without unloading the driver under it.
+  // While one to a server is out, a new open of that server fails at once (as
+  // one that ran out of its login time), so a server that hangs every login
+  // keeps at most one thread, socket and handle.
   bool ConnectStillOut() const;
+
+  // Every open and statement from now on ends by `deadline`: a statement's
+  // own limit is shortened to what is left (at least a second), an open walks
+  // away at it, and once it has passed nothing more is sent. nullopt lifts it.
+  // The stop's last row and the start's statements run under one.
+  void SetDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
+  // Whether an open or a statement failed, or was not sent, because the
+  // deadline came; cleared by SetDeadline.
+  bool DeadlineMissed() const { return deadlineMissed_; }
 
   // Work that must not be cut short by a stop (the undo of a half-done full
   // backup, the last row of a stop): its opens are not cut and its statements
@@ -105,6 +117,22 @@ class SqlConnection {
     SqlConnection& connection_;
   };
   bool Held() const { return holds_ > 0; }
+
+  // Work a stop must wait for until its last resort, though its statements
+  // stay cancellable (the undo of a half-done full backup, from the switch to
+  // SIMPLE until its outcome row): `what` names it for the stop's text log.
+  class StopWaits {
+   public:
+    StopWaits(SqlConnection& connection, std::string what);
+    ~StopWaits();
+    StopWaits(const StopWaits&) = delete;
+    StopWaits& operator=(const StopWaits&) = delete;
+
+   private:
+    SqlConnection& connection_;
+  };
+  // Any thread: the name of the work a stop waits for; nullopt when there is none.
+  std::optional<std::string> AwaitedWork() const;
   static constexpr std::chrono::seconds kHeldStatementLimit{10};
   // What a statement expected to be short may take before it fails with a
   // timeout; BACKUP, RESTORE, DBCC and the key-part procedures have no bound.
@@ -118,6 +146,8 @@ class SqlConnection {
   StatementRun Run(std::string_view sql, bool collectRows, std::chrono::seconds timeLimit);
   void TrackCurrentDatabase(std::string_view sql, bool succeeded);
   bool ConnectsCut() const { return halted_ || (cutConnects_ && holds_ == 0); }
+  // `limit` shortened to what the deadline leaves; throws when it has passed.
+  std::chrono::seconds LimitByDeadline(std::chrono::seconds limit);
 
   ConnectionParams params_;
   std::string currentDatabase_;
@@ -129,6 +159,8 @@ class SqlConnection {
   std::atomic<int> holds_{0};
   bool lastOpenCut_ = false;
   bool lastOpenTimedOut_ = false;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  bool deadlineMissed_ = false;
   std::unique_ptr<Impl> impl_;
 };
 

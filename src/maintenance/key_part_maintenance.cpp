@@ -45,8 +45,9 @@ KeyPartMaintenance::KeyPartMaintenance(const Settings& settings, const Clock& cl
       computerName_(computerName),
       stopRequested_(stopRequested) {}
 
-// A stop never waits for a rebuild to finish, and never cuts one midway: it ends the run
-// between two calls, where the run stands as after a call that raised.
+// A stop ends the run between two calls, where the run stands as after a call that raised. A
+// rebuild still running when the stop's statement grace (30 s) has passed is cancelled: the
+// call then fails as a refused one does, and the run ends there.
 void KeyPartMaintenance::EndAtStop() const {
   if (stopRequested_) throw KeyPartRunStopped();
 }

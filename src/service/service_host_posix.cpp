@@ -63,8 +63,10 @@ int WakeSignal() { return SIGRTMIN; }
 // runs on the main thread, so a request there is acted on when it comes.
 class SignalWatcher {
  public:
-  SignalWatcher(const sigset_t& signals, std::function<void()> onStop)
-      : signals_(signals), onStop_(std::move(onStop)) {
+  // `stopRequested` is set by every SIGTERM or SIGINT the watcher takes, up to its end.
+  SignalWatcher(const sigset_t& signals, std::atomic<bool>& stopRequested,
+                std::function<void()> onStop)
+      : signals_(signals), stopRequested_(stopRequested), onStop_(std::move(onStop)) {
     try {
       thread_ = std::thread([this] { Watch(); });
     } catch (const std::system_error&) {
@@ -79,25 +81,26 @@ class SignalWatcher {
   }
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;
-  bool StopRequested() const { return stopRequested_; }
 
  private:
   void Watch() {
     for (;;) {
       int received = 0;
       if (sigwait(&signals_, &received) != 0) continue;
-      if (done_) return;
+      // A request taken is always recorded, also one that came with the end: the owner reads
+      // the flag only after the join, so no signal is consumed without being acted on.
       if (received == SIGTERM || received == SIGINT) {
         stopRequested_ = true;
         onStop_();
       }
+      if (done_) return;
     }
   }
 
   sigset_t signals_;
+  std::atomic<bool>& stopRequested_;
   std::function<void()> onStop_;
   std::atomic<bool> done_{false};
-  std::atomic<bool> stopRequested_{false};
   std::thread thread_;
 };
 
@@ -142,10 +145,15 @@ int RunForeground(bool console) {
     }
     Notify("STATUS=Starting");
     // A stop request during the start ends it: nothing more is sent, READY never comes.
-    const SignalWatcher watcher(signals, [&module] { module->AbortStart(); });
-    started = module->ServiceStart();
-    // A request that came just as the start ended: the start row is out, so stop as usual.
-    stopRequested = watcher.StopRequested();
+    std::atomic<bool> requestedDuringStart{false};
+    {
+      const SignalWatcher watcher(signals, requestedDuringStart,
+                                  [&module] { module->AbortStart(); });
+      started = module->ServiceStart();
+    }
+    // Read once the watcher has ended: a request that came just as the start ended stops the
+    // service as usual (the start row is out); a later one waits for the loop below.
+    stopRequested = requestedDuringStart;
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
     return 1;
@@ -175,7 +183,8 @@ int RunForeground(bool console) {
   bool stopped = false;
   {
     // A second request cancels a running statement at once.
-    const SignalWatcher watcher(signals, [&module] { module->CancelNow(); });
+    std::atomic<bool> secondRequest{false};
+    const SignalWatcher watcher(signals, secondRequest, [&module] { module->CancelNow(); });
     stopped = module->ServiceStop();
     if (!stopped) {
       // The tick is stuck where nothing can cancel it: end without freeing what it holds.

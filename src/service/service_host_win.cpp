@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -29,8 +30,9 @@ constexpr DWORD kWaitHintMs = 5000;
 // recovery actions see a failure.
 constexpr DWORD kStartFailedCode = 1;
 constexpr DWORD kStopFailedCode = 2;
-// Posted by the stop thread when the stop has ended.
+// Posted by the stop thread when the stop has ended, and after a console run's start.
 constexpr DWORD kStopDone = 0xFFFF'0000;
+constexpr DWORD kStartDone = 0xFFFF'0001;
 
 bool IsStopControl(DWORD control) {
   return control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN ||
@@ -134,9 +136,10 @@ class StopDone {
     }
     changed_.notify_all();
   }
-  void WaitFor(std::chrono::milliseconds limit) {
+  // True when the stop has ended.
+  bool WaitFor(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, limit, [this] { return done_; });
+    return changed_.wait_for(lock, limit, [this] { return done_; });
   }
 
  private:
@@ -148,6 +151,10 @@ class StopDone {
 // The SCM's handler and the console's have no context of ours but these.
 ControlQueue g_controls;
 StopDone g_consoleStopped;
+// The exit code the service decided to end its process with, set before it reports STOPPED:
+// the dispatcher may then return on the main thread, which must end the process the same way
+// instead of running the ordinary exit under a thread still inside the driver.
+std::atomic<int> g_endCode{-1};
 
 // Windows ends a console process about 5 s after the window's close; the stop gets what it can.
 constexpr std::chrono::milliseconds kCloseAllowance{4500};
@@ -158,6 +165,14 @@ constexpr std::chrono::milliseconds kCloseAllowance{4500};
   std::cout.flush();
   TerminateProcess(GetCurrentProcess(), code);
   ExitProcess(code);  // not reached
+}
+
+// Reports STOPPED with `code` and ends the process with the same code, never by the ordinary
+// exit: a connect given up on, or work a stop gave up on, may still run inside the driver.
+[[noreturn]] void EndServiceProcess(StatusReporter& status, DWORD code) {
+  g_endCode = static_cast<int>(code);
+  status.Report(SERVICE_STOPPED, code);
+  EndProcessNow(code);
 }
 
 DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
@@ -222,6 +237,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     module->ServiceStart();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
+    if (module && module->ConnectStillOut()) EndServiceProcess(status, kStartFailedCode);
     module.reset();
     status.Report(SERVICE_STOPPED, kStartFailedCode);
     return;
@@ -244,29 +260,61 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   status.Report(SERVICE_STOP_PENDING);
   if (!StopWhileTakingControls(*module, control)) {
     // The tick is stuck where nothing can cancel it: end without freeing what it holds.
-    status.Report(SERVICE_STOPPED, kStopFailedCode);
-    EndProcessNow(1);
+    EndServiceProcess(status, kStopFailedCode);
   }
-  if (module->ConnectStillOut()) {
-    // A connect given up on still runs in the driver: no DLL detach under it.
-    status.Report(SERVICE_STOPPED);
-    EndProcessNow(0);
-  }
+  // A connect given up on still runs in the driver: no DLL detach under it.
+  if (module->ConnectStillOut()) EndServiceProcess(status, 0);
   module.reset();
   status.Report(SERVICE_STOPPED);
 }
 
-// Ctrl+C and Ctrl+Break run the ordinary stop. Closing the window (or a logoff or shutdown) ends
-// the process when this returns, so the stop then cancels at once and this waits for it.
+// Ctrl+C and Ctrl+Break run the ordinary stop (during the start: end it). Closing the window (or
+// a logoff or shutdown) ends the process when this returns, so the stop then cancels at once and
+// this waits for it, then ends the process itself: returning would let the system tear it down
+// under a thread still in the driver.
 BOOL WINAPI ConsoleCtrlHandler(DWORD type) {
   if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
     g_controls.Post(SERVICE_CONTROL_STOP);
     return TRUE;
   }
   g_controls.Post(SERVICE_CONTROL_SHUTDOWN);
-  g_consoleStopped.WaitFor(kCloseAllowance);
-  return TRUE;
+  EndProcessNow(g_consoleStopped.WaitFor(kCloseAllowance) ? 0 : 1);
 }
+
+// Takes the console's controls on a thread of its own while the start runs: a stop request ends
+// the start (AbortStart), as a stop during a service's start would.
+class StartControls {
+ public:
+  explicit StartControls(TfMvxBackupMain& module) {
+    try {
+      thread_ = std::thread([this, &module] {
+        for (DWORD control = g_controls.Take(); control != kStartDone;
+             control = g_controls.Take()) {
+          if (!IsStopControl(control)) continue;
+          if (first_ == 0) first_ = control;
+          module.AbortStart();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: a request waits for the end of the start.
+    }
+  }
+  ~StartControls() { End(); }
+  StartControls(const StartControls&) = delete;
+  StartControls& operator=(const StartControls&) = delete;
+  // The stop control taken during the start (0: none). Ends the watching.
+  DWORD End() {
+    if (thread_.joinable()) {
+      g_controls.Post(kStartDone);
+      thread_.join();
+    }
+    return first_;
+  }
+
+ private:
+  DWORD first_ = 0;
+  std::thread thread_;
+};
 
 bool HasConsole() {
   DWORD process = 0;
@@ -295,6 +343,8 @@ int NoConsole() {
 
 int RunConsole() {
   if (!CanShowMessages()) return NoConsole();
+  // Before the start, so that a Ctrl+C during a slow start is the agent's, not the default end.
+  SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
   UseUtf8Console();
   SystemClock clock;
   SystemEventLog eventLog;
@@ -304,21 +354,36 @@ int RunConsole() {
   options.exeDir = ExecutableDir();
   ApplySupportHostOverrides(options.endpoints);
   std::unique_ptr<TfMvxBackupMain> module;
+  bool started = false;
+  DWORD control = 0;
   try {
     module = std::make_unique<TfMvxBackupMain>(clock, eventLog, options);
     module->textLog().SetEcho([&](std::string_view m) { echo.Line("log", "", m); });
     module->serviceTables().SetEcho([&](std::string_view db, std::string_view m, bool stored) {
       echo.Activity(db, m, stored);
     });
-    module->ServiceStart();
+    StartControls controls(*module);
+    started = module->ServiceStart();
+    control = controls.End();
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
+    g_consoleStopped.Set();
+    if (module && module->ConnectStillOut()) EndProcessNow(1);
     return 1;
   }
-  SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
-  echo.Line("service", "", "running; Ctrl+C stops");
-  DWORD control = g_controls.Take();
-  while (!IsStopControl(control)) control = g_controls.Take();
+  if (!started) {
+    echo.Line("service", "", "stopped during the start");
+    std::cout.flush();
+    g_consoleStopped.Set();
+    if (module->ConnectStillOut()) EndProcessNow(0);
+    return 0;
+  }
+  // A request that came just as the start ended: the start row is out, so stop as usual.
+  if (control == 0) {
+    echo.Line("service", "", "running; Ctrl+C stops");
+    control = g_controls.Take();
+    while (!IsStopControl(control)) control = g_controls.Take();
+  }
   // A second Ctrl+C cancels a running statement at once.
   if (!StopWhileTakingControls(*module, control)) EndProcessNow(1);
   echo.Line("service", "", "stopped");
@@ -348,7 +413,10 @@ int RunServiceHost(const CommandLine& command, bool /*noArguments*/) {
   if (command.console) return RunConsole();
   std::string name(kServiceName);
   SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
-  if (!StartServiceCtrlDispatcherA(table)) {
+  const BOOL dispatched = StartServiceCtrlDispatcherA(table);
+  // The service decided to end its process: the same end here, whichever thread comes first.
+  if (const int code = g_endCode.load(); code >= 0) EndProcessNow(static_cast<UINT>(code));
+  if (!dispatched) {
     const DWORD error = GetLastError();
     SystemEventLog eventLog;
     eventLog.Error(ExecutableFileName(), WinErrorText(error));

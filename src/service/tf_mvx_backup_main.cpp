@@ -1,8 +1,15 @@
 #include "service/tf_mvx_backup_main.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "backup/backup_engine.h"
 #include "common/date_text.h"
@@ -11,6 +18,7 @@
 #include "companion/companion_installer.h"
 #include "db/query_helpers.h"
 #include "maintenance/key_part_maintenance.h"
+#include "service/heartbeat.h"
 #include "service/image_database.h"
 #include "service/schedule.h"
 #include "service/stop_canceller.h"
@@ -23,8 +31,10 @@ constexpr int kTimerIntFallback = 1000;
 // How often a stop reports that it waits, and looks again for late statements.
 constexpr std::chrono::milliseconds kStopPendingEvery{1000};
 // Past statementGrace and cancelGrace, how long a stop still waits for the undo
-// of a half-done full backup, which is never cancelled: 30 + 10 + 5 = 45 s.
+// of a half-done full backup: 30 + 10 + 5 = 45 s for the whole stop, of which
+// the last second is kept for the final row.
 constexpr std::chrono::milliseconds kHeldWorkAllowance{5000};
+constexpr std::chrono::milliseconds kStopRowReserve{1000};
 constexpr std::string_view kStopMessage = "RazuRarevi Stop";
 // After the cancel, the tick writes its failure row and ends; a statement
 // that still runs this long after it began is cancelled too.
@@ -121,6 +131,7 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
                                                          : *ownServiceControl_),
       timer1_([this] { Timer1Timer(); }) {
+  shortQ_.SetTimeLimit(SqlConnection::kShortStatementLimit);
   database_.SetPortOverride(options_.databasePort);
   database_.SetLoginTimeout(options_.loginTimeout);
 }
@@ -129,6 +140,7 @@ TfMvxBackupMain::~TfMvxBackupMain() {
   timer1_.Close();
   stopRequested_ = true;
   timer1_.WaitIdle();
+  if (stopRowWriter_.joinable()) stopRowWriter_.join();
 }
 
 bool TfMvxBackupMain::ServiceStart() {
@@ -145,18 +157,23 @@ bool TfMvxBackupMain::ServiceStart() {
   computerName_ = ReadComputerName();
   if (!dMFunc_) dMFunc_ = CreateLinkModule(clock_, textLog_, options_, stopRequested_);
   // One hung server costs the start one login timeout, not one per step; the ticks try afresh,
-  // so the setting ends before the timer runs.
+  // so the setting ends before the timer runs. So does the start's own deadline.
   database_.SetGiveUpAfterTimeout(true);
+  sqlCon_.SetDeadline(std::chrono::steady_clock::now() + options_.startGiveUp);
+  const auto endStartBounds = [this] {
+    database_.SetGiveUpAfterTimeout(false);
+    sqlCon_.SetDeadline(std::nullopt);
+  };
   bool started = false;
   try {
     started = RunStartSteps();
   } catch (...) {
-    database_.SetGiveUpAfterTimeout(false);
+    endStartBounds();
     // What a stop cut short is no failure of the start.
     if (stopRequested_) return false;
     throw;
   }
-  database_.SetGiveUpAfterTimeout(false);
+  endStartBounds();
   if (!started) return false;
   timer1_.Open();
   timer1_.Arm(options_.firstTickDelay);
@@ -164,21 +181,47 @@ bool TfMvxBackupMain::ServiceStart() {
 }
 
 bool TfMvxBackupMain::RunStartSteps() {
-  if (stopRequested_) return false;
-  RefreshLink();
-  if (stopRequested_) return false;
-  PrepareStartup();
-  if (stopRequested_) return false;
-  serviceTables_.EnsureServiceTables();
-  if (stopRequested_) return false;
-  serviceTables_.WriteServiceVersion(serviceVersion_);
-  if (stopRequested_) return false;
-  serviceTables_.PurgeServiceLog();
-  if (stopRequested_) return false;
-  if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
+  struct Step {
+    std::string_view name;
+    std::function<void()> run;
+  };
   // The start message goes out before the timer runs: a first tick must never share the
   // connection with the start, however long the message takes to reach the server.
-  serviceTables_.WriteServiceLog("", "RazuRarevi Start");
+  const Step steps[] = {
+      {"T0246 read", [this] { RefreshLink(); }},
+      {"startup preparation", [this] { PrepareStartup(); }},
+      {"service tables", [this] { serviceTables_.EnsureServiceTables(); }},
+      {"T0246 version", [this] { serviceTables_.WriteServiceVersion(serviceVersion_); }},
+      {"T0245 purge", [this] { serviceTables_.PurgeServiceLog(); }},
+      {"RazuRarevi Start", [this] { serviceTables_.WriteServiceLog("", "RazuRarevi Start"); }},
+  };
+  const auto giveUpAt = std::chrono::steady_clock::now() + options_.startGiveUp;
+  std::vector<std::string> skipped;
+  for (const Step& step : steps) {
+    if (stopRequested_) return false;
+    if (sqlCon_.DeadlineMissed() || std::chrono::steady_clock::now() >= giveUpAt) {
+      skipped.emplace_back(step.name);
+      continue;
+    }
+    try {
+      step.run();
+    } catch (...) {
+      // A step the deadline cut short is skipped, not a failed start.
+      if (!sqlCon_.DeadlineMissed()) throw;
+    }
+    if (sqlCon_.DeadlineMissed()) {
+      database_.DisconnectDatabase();
+      skipped.emplace_back(step.name);
+    }
+  }
+  if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
+  if (!skipped.empty()) {
+    try {
+      textLog_.WriteFileLog("Start ran out of time, skipped: " + JoinedByCommas(skipped));
+    } catch (...) {
+      // The service runs all the same; the ticks do what the start skipped.
+    }
+  }
   return !stopRequested_;
 }
 
@@ -188,18 +231,20 @@ bool TfMvxBackupMain::ServiceStop() {
   stopRequested_ = true;
   sqlCon_.CutConnects(true);
   const Steady::time_point begun = Steady::now();
-  const Steady::time_point lastResort =
+  const Steady::time_point stopEnd =
       begun + options_.statementGrace + options_.cancelGrace + kHeldWorkAllowance;
+  const Steady::time_point lastResort = stopEnd - kStopRowReserve;
   Steady::time_point reportAt = begun + kStopPendingEvery;
   std::optional<Steady::time_point> cancelled;
   StopCanceller canceller(sqlCon_);
   const auto cancelAsked = [&] { return !cancelled && cancelRequested_.load(); };
+  const auto awaited = [this] { return sqlCon_.Held() || sqlCon_.AwaitedWork().has_value(); };
   for (;;) {
     Steady::time_point next = reportAt;
     if (!cancelled) {
       next = std::min(next, begun + options_.statementGrace);
     } else {
-      next = std::min(next, sqlCon_.Held() ? lastResort : *cancelled + options_.cancelGrace);
+      next = std::min(next, awaited() ? lastResort : *cancelled + options_.cancelGrace);
     }
     if (timer1_.WaitIdleUntil(next, cancelAsked)) break;
     const Steady::time_point now = Steady::now();
@@ -211,9 +256,17 @@ bool TfMvxBackupMain::ServiceStop() {
       }
     } else {
       canceller.Request(kLateStatementAge);
-      const bool undoing = sqlCon_.Held() && now < lastResort;
+      const bool undoing = awaited() && now < lastResort;
       if (now >= *cancelled + options_.cancelGrace && !undoing) {
         canceller.Abandon();
+        if (const std::optional<std::string> work = sqlCon_.AwaitedWork()) {
+          try {
+            textLog_.WriteFileLog(*work +
+                                  " may be left in SIMPLE recovery: the stop gave up on it");
+          } catch (...) {
+            // The event log still says that the stop gave up.
+          }
+        }
         eventLog_.Error(kServiceName, "Service failed on stop: the running work did not end");
         return false;
       }
@@ -234,11 +287,57 @@ bool TfMvxBackupMain::ServiceStop() {
       // The stop ends all the same.
     }
   } else {
-    const SqlConnection::Hold bounded(sqlCon_);
-    serviceTables_.WriteServiceLog("", kStopMessage);
+    WriteStopRow(std::max(stopEnd, Steady::now() + kStopRowReserve));
   }
   dMFunc_.reset();
   return true;
+}
+
+void TfMvxBackupMain::WriteStopRow(std::chrono::steady_clock::time_point deadline) {
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool finished = false;
+    bool outOfTime = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  const auto write = [this, deadline, outcome] {
+    {
+      const SqlConnection::Hold bounded(sqlCon_);
+      sqlCon_.SetDeadline(deadline);
+      const bool stored = serviceTables_.WriteServiceLog("", kStopMessage);
+      const bool outOfTime = !stored && (sqlCon_.DeadlineMissed() || sqlCon_.LastOpenTimedOut());
+      sqlCon_.SetDeadline(std::nullopt);
+      const std::lock_guard lock(outcome->mutex);
+      outcome->finished = true;
+      outcome->outOfTime = outOfTime;
+    }
+    outcome->changed.notify_all();
+    stopRowOut_ = false;
+  };
+  {
+    // The service manager keeps seeing the stop go on while the row waits for the server.
+    const Heartbeat beat(options_.stopPending, kStopPendingEvery);
+    if (stopRowWriter_.joinable()) stopRowWriter_.join();  // an earlier stop's
+    stopRowOut_ = true;
+    try {
+      stopRowWriter_ = std::thread(write);
+    } catch (const std::system_error&) {
+      write();  // no thread to spare: bounded by the driver's own limits only
+    }
+    std::unique_lock lock(outcome->mutex);
+    outcome->changed.wait_until(lock, deadline, [&] { return outcome->finished; });
+    if (outcome->finished && !outcome->outOfTime) {
+      lock.unlock();
+      if (stopRowWriter_.joinable()) stopRowWriter_.join();
+      return;
+    }
+  }
+  try {
+    textLog_.WriteFileLog(kStopMessage);
+  } catch (...) {
+    // The stop ends all the same.
+  }
 }
 
 void TfMvxBackupMain::CancelNow() {
@@ -260,19 +359,19 @@ void TfMvxBackupMain::RefreshLink() {
 
 void TfMvxBackupMain::PrepareStartup() {
   if (!database_.ConnectDatabase()) return;
-  OpenQuery(sqlQuery_, kImageDatabaseQuery);
-  const bool exists = sqlQuery_.FieldInt(0) > 0;
-  sqlQuery_.Close();
+  OpenQuery(shortQ_, kImageDatabaseQuery);
+  const bool exists = shortQ_.FieldInt(0) > 0;
+  shortQ_.Close();
 
   if (exists && !ImageDatabaseListed(settings_)) {
     AddImageDatabase(settings_);
     WriteDbServerSection(settings_, IniPath());
   }
 
-  OpenQuery(sqlQuery_, "select C001 from " + SqlIdentifier(settings_.databases[0]) +
-                           ".dbo.T0101 where (C000 = '**' or C000 = '*') ");
-  if (!sqlQuery_.Eof()) installationId_ = sqlQuery_.FieldText("C001");
-  sqlQuery_.Close();
+  OpenQuery(shortQ_, "select C001 from " + SqlIdentifier(settings_.databases[0]) +
+                         ".dbo.T0101 where (C000 = '**' or C000 = '*') ");
+  if (!shortQ_.Eof()) installationId_ = shortQ_.FieldText("C001");
+  shortQ_.Close();
 
   database_.DisconnectDatabase();
   startupPrepared_ = true;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "common/clock.h"
 #include "common/report_sink.h"
@@ -47,6 +48,10 @@ struct ServiceOptions {
   std::chrono::milliseconds cancelGrace{10000};
   // Every open of the database connection ends within this.
   std::chrono::seconds loginTimeout = ConnectionParams{}.loginTimeout;
+  // Past this the start gives up on its remaining statements (named in the
+  // text log) and the service runs: the login and statement bounds then keep
+  // a Windows start, which takes no control, within 60 s.
+  std::chrono::milliseconds startGiveUp{50000};
 };
 
 // The service module: owns the settings, the run-time state, the database
@@ -74,7 +79,11 @@ class TfMvxBackupMain {
   // within cancelGrace (a cancel that never took, or work stuck outside SQL;
   // the undo of a half-done full backup gets until the last resort): nothing
   // is written, and the host ends the process without freeing what the tick
-  // holds.
+  // holds. From the switch to SIMPLE until a full backup's outcome row, the
+  // stop waits until its last resort, and on giving up names the database
+  // left in SIMPLE in the text log. The final row gets what is left of the
+  // whole stop's bound (at least a second), with stopPending still called; a
+  // row that does not fit goes to the text log.
   bool ServiceStop();
   // A second stop request or a system shutdown: makes a stop, under way or
   // about to begin, cancel the running statement without waiting. Any thread.
@@ -85,7 +94,8 @@ class TfMvxBackupMain {
   void AbortStart();
   // A connect the module gave up on still runs in the driver: the process must end without
   // unloading the driver (no library teardown).
-  bool ConnectStillOut() const { return sqlCon_.ConnectStillOut(); }
+  // So does the stop's last row when the stop walked away from it.
+  bool ConnectStillOut() const { return sqlCon_.ConnectStillOut() || stopRowOut_; }
   // Set from the start of a stop; every wait of a tick watches it.
   const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }
@@ -115,8 +125,12 @@ class TfMvxBackupMain {
   class Reports;
   class Schedule;
   void RefreshLink();
-  // The start's steps up to "RazuRarevi Start"; false when a stop request ended them.
+  // The start's steps up to "RazuRarevi Start"; false when a stop request ended them. Steps
+  // that the start's time no longer allows are skipped and named in the text log.
   bool RunStartSteps();
+  // Writes "RazuRarevi Stop" by `deadline`, to the text log when it does not fit. The row runs on
+  // a thread of its own, walked away from at the deadline: a driver may overrun its own limit.
+  void WriteStopRow(std::chrono::steady_clock::time_point deadline);
   void RegularWork();
   // After a key-part run raised: a fresh connection for the work that follows, one text-log line.
   void KeyPartRunFailed(std::string_view database, std::string_view reason) noexcept;
@@ -141,6 +155,8 @@ class TfMvxBackupMain {
   SqlQuery sqlQuery_{sqlCon_};
   SqlQuery openQ_{sqlCon_};
   SqlQuery workQ_{sqlCon_};
+  // The short statements of the start's preparation, bounded.
+  SqlQuery shortQ_{sqlCon_};
   Database database_;
   ServiceTables serviceTables_;
   std::unique_ptr<TdMFunc> dMFunc_;
@@ -149,6 +165,9 @@ class TfMvxBackupMain {
   std::unique_ptr<KeyPartMaintenance> keyParts_;
   std::unique_ptr<ServiceControl> ownServiceControl_;
   ServiceControl& serviceControl_;
+  // The stop's last row; still in the driver while stopRowOut_ is set.
+  std::thread stopRowWriter_;
+  std::atomic<bool> stopRowOut_{false};
   // Last, so its thread ends before anything a tick uses goes away.
   Timer1 timer1_;
 };

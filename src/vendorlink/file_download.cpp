@@ -9,10 +9,6 @@ namespace mvx {
 
 namespace {
 
-// Far above the companion program and the driver library; a server that sends more is not
-// sending either of them.
-constexpr std::uint64_t kMaxDownloadBytes = 256ULL * 1024 * 1024;
-
 class TempFileTarget final : public HttpBodyTarget {
  public:
   explicit TempFileTarget(DownloadTempFile& file) : file_(file) {}

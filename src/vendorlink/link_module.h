@@ -33,6 +33,10 @@ class SocketWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a download may hold: far above the companion program and the driver library; a server
+// that sends more is not sending either of them.
+inline constexpr std::uint64_t kMaxDownloadBytes = 256ULL * 1024 * 1024;
+
 // The link module: the support-server link's state and every exchange with
 // the support server (host selection and ping, socket transport, HTTP client,
 // event reports, downloads). One instance lives for the whole process; its

@@ -361,11 +361,13 @@ TEST_F(SqlConnectionTest, HungLoginEndsByItsTimeoutOrByACut) {
     const char* name;
     bool cut, held, timedOut;
     std::size_t logLines;
+    int moreAttempts = 0;  // while the given-up connect is still out: each fails at once
   };
   const Case cases[] = {
       {"login timeout", false, false, true, 1},
       {"cut by a stop", true, false, false, 0},
       {"held through a cut", true, true, true, 1},
+      {"one given-up connect at a time", true, false, false, 1, 4},
   };
   database.SetLoginTimeout(seconds(1));
   for (const Case& c : cases) {
@@ -389,15 +391,23 @@ TEST_F(SqlConnectionTest, HungLoginEndsByItsTimeoutOrByACut) {
     EXPECT_LT(took, c.timedOut ? seconds(5) : seconds(1));
     EXPECT_EQ(connection.LastOpenTimedOut(), c.timedOut);
     EXPECT_EQ(connection.TakeCutOpen(), c.cut && !c.held);
+    connection.CutConnects(false);
+    for (int i = 0; i < c.moreAttempts; ++i) {
+      const auto again = std::chrono::steady_clock::now();
+      EXPECT_FALSE(database.ConnectDatabase());
+      EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(200));
+    }
     EXPECT_EQ(FileLogMessages().size(), c.logLines);
     hold.reset();
-    connection.CutConnects(false);
     server.hangLogins(false);
     EXPECT_TRUE(server.waitForActiveConnections(0, seconds(10)));
+    for (int i = 0; i < 1000 && connection.ConnectStillOut(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_TRUE(database.ConnectDatabase());
     database.DisconnectDatabase();
   }
-  EXPECT_EQ(server.hungConnections(), 3);
+  EXPECT_EQ(server.hungConnections(), 4);
 }
 
 TEST_F(SqlConnectionTest, DestroyingAnOpenConnectionLogsOff) {

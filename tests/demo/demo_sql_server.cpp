@@ -1,7 +1,10 @@
 // A scripted SQL server that plays a fresh application database, for trying
-// the agent by hand: prints its port, then every batch it receives.
+// the agent by hand: prints its port, then every batch it receives. With
+// MVX_DEMO_HANG set, batches matching that pattern are never answered (as one
+// waiting on a lock held by another session; a cancel is still taken).
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -22,6 +25,11 @@ int main() {
   std::signal(SIGINT, [](int) { g_stop = 1; });
 
   mvx::testing::ScriptedSqlServer server;
+  if (const char* hang = std::getenv("MVX_DEMO_HANG"); hang != nullptr && hang[0] != '\0') {
+    mvx::testing::SqlReply never;
+    never.delay = std::chrono::hours(1);
+    server.addRule(hang, never);
+  }
   server.addRule("^select C005 from T0246$", Rows({{"C005"}}, {}));
   server.addRule("sysdatabases", Count(0));
   server.addRule("T0101", Rows({{"C001"}}, {{"DEMO-INSTALL"}}));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "common/ansi_codec.h"
@@ -145,6 +146,11 @@ TEST_F(ServiceModuleTest, FirstTickAfterThreeSecondsThenEveryTimerInt) {
   EXPECT_EQ(module.timer1().LastInterval(), 3000ms);
   module.Timer1Timer();
   EXPECT_EQ(module.timer1().LastInterval(), 600s);
+  // The stop's and the start's bounds are promises of their own (45 s stop, 60 s Windows start).
+  EXPECT_EQ(ServiceOptions{}.statementGrace, 30s);
+  EXPECT_EQ(ServiceOptions{}.cancelGrace, 10s);
+  EXPECT_EQ(ServiceOptions{}.startGiveUp, 50s);
+  EXPECT_EQ(SqlConnection::kShortStatementLimit, 30s);
 }
 
 TEST_F(ServiceModuleTest, StartWithoutServiceTablesCreatesThem) {
@@ -278,6 +284,26 @@ TEST_F(ServiceModuleTest, FailedStatementAtStartEndsTheStart) {
   EXPECT_FALSE(module.timer1().Armed());
 }
 
+// Past its time the start skips the statements it has no time for, names them in the text log
+// and runs: a Windows start must end, and the ticks do what it skipped.
+TEST_F(ServiceModuleTest, StartGivesUpOnTheStatementsItHasNoTimeFor) {
+  ServeExistingDatabase();
+  server.addRule("^delete from T0245", sql::SqlReply{.delay = 60s});
+  ServiceOptions options = Options();
+  options.startGiveUp = 1s;
+  TfMvxBackupMain module(clock, eventLog, options);
+  const auto begun = std::chrono::steady_clock::now();
+  ASSERT_TRUE(module.ServiceStart());
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
+  EXPECT_TRUE(module.timer1().Armed());
+  EXPECT_EQ(Batches().back(), "delete from T0245 where C002 < getDate() - 30");
+  const ProfileFile log(exe.file("RazuRarevi.Log"));
+  const std::vector<std::string> keys = log.SectionKeys("RazuRarevi Log");
+  ASSERT_FALSE(keys.empty());
+  EXPECT_EQ(log.ReadString("RazuRarevi Log", keys.back()),
+            "Start ran out of time, skipped: T0245 purge, RazuRarevi Start");
+}
+
 TEST_F(ServiceModuleTest, RefreshFailureGoesToTheEventLogAndTheTimerGoesOn) {
   ServeExistingDatabase();
   TfMvxBackupMain module(clock, eventLog, Options());
@@ -311,11 +337,15 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
     std::chrono::milliseconds backup, grace;
     bool cancelNow;
     const char* outcome;
+    // A final row the server takes and never answers: the stop still ends within its bound
+    // (grace + cancel grace + 5 s) and the row goes to the text log.
+    bool stopRowHangs = false;
   };
   const Case cases[] = {
       {"short statement", 300ms, 30s, false, "'Full Backup 완료'"},
       {"grace over", 60s, 300ms, false, "'Full Backup Fail!!!'"},
       {"second request", 60s, 30s, true, "'Full Backup Fail!!!'"},
+      {"stop row never answered", 300ms, 2s, false, "'Full Backup 완료'", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -330,9 +360,13 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
     slowBackup.delay = c.backup;
     server.addRule("^BACKUP DATABASE", slowBackup);
     server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
+    sql::SqlReply hungRow{.delay = 600s, .ignoreAttention = true};
+    if (c.stopRowHangs) server.addRule("'RazuRarevi Stop'", hungRow);
+    std::filesystem::remove(exe.file("RazuRarevi.Log"));
     ServiceOptions options = Options();
     options.firstTickDelay = 10ms;
     options.statementGrace = c.grace;
+    if (c.stopRowHangs) options.cancelGrace = 500ms;
     std::atomic<int> pending{0};
     options.stopPending = [&] { ++pending; };
     TfMvxBackupMain module(clock, eventLog, options);
@@ -344,13 +378,25 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
     ASSERT_TRUE(module.timer1().TickRunning());
     std::thread second;
     if (c.cancelNow) second = std::thread([&] { module.CancelNow(); });
+    const auto stopBegun = std::chrono::steady_clock::now();
     EXPECT_TRUE(module.ServiceStop());
+    if (c.stopRowHangs) {
+      EXPECT_LT(std::chrono::steady_clock::now() - stopBegun, c.grace + 500ms + 5s + 500ms);
+      const ProfileFile log(exe.file("RazuRarevi.Log"));
+      const std::vector<std::string> keys = log.SectionKeys("RazuRarevi Log");
+      ASSERT_FALSE(keys.empty());
+      EXPECT_EQ(log.ReadString("RazuRarevi Log", keys.back()), "RazuRarevi Stop");
+      EXPECT_GT(pending.load(), 3);  // the heartbeat went on while the row waited
+    }
     if (second.joinable()) second.join();
     EXPECT_FALSE(module.timer1().TickRunning());
     EXPECT_EQ(module.dMFunc(), nullptr);
     const std::vector<std::string> batches = Batches();
     EXPECT_EQ(batches.back(), kStop);
-    EXPECT_EQ(server.attentions(), c.backup > c.grace || c.cancelNow ? 1 : 0);
+    // The hung row's own timeout may send an attention of its own later.
+    if (!c.stopRowHangs) {
+      EXPECT_EQ(server.attentions(), c.backup > c.grace || c.cancelNow ? 1 : 0);
+    }
     EXPECT_NE(std::find_if(batches.begin(), batches.end(),
                            [&](const std::string& b) {
                              return b.find(c.outcome) != std::string::npos &&
@@ -368,32 +414,66 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
   }
 }
 
-// A stop cancels a long log shrink, but never the switch back to FULL that follows it: that runs
-// on past the late cancels and the cancel grace, and the stop then ends as usual.
+// A stop cancels a long log shrink, but never the switch back to FULL that follows it, nor the
+// retry on a reopened connection, nor the outcome row: those run on past the late cancels and the
+// cancel grace (here until 2.8 s, the last resort at 4.8 s), and the stop then ends as usual.
 TEST_F(ServiceModuleTest, StopNeverCancelsTheSwitchBackToFull) {
-  ServeExistingDatabase();
-  Put("RazuRarevi", "FullType", "3");
-  server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
-  server.addRule("^DBCC SHRINKFILE", sql::SqlReply{.delay = 60s});
-  server.addRule("SET RECOVERY FULL$", sql::SqlReply{.delay = 1500ms});
-  ServiceOptions options = Options();
-  options.firstTickDelay = 10ms;
-  options.statementGrace = 300ms;
-  options.cancelGrace = 500ms;
-  TfMvxBackupMain module(clock, eventLog, options);
-  module.ServiceStart();
-  for (int i = 0; i < 500 && !server.batchTexts().back().starts_with("DBCC"); ++i) {
-    std::this_thread::sleep_for(10ms);
+  struct Case {
+    const char* name;
+    bool firstSwitchRefused;
+    std::chrono::milliseconds switchDelay, outcomeRowDelay;
+  };
+  const Case cases[] = {
+      {"slow switch", false, 1500ms, 0ms},
+      {"switch retried, slow outcome row", true, 1000ms, 1500ms},
+      // Past the last resort (4.8 s) the stop gives up and names the database in the text log.
+      {"switch past the last resort", false, 6000ms, 0ms},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.clearRules();
+    server.clearRecords();
+    ServeExistingDatabase();
+    Put("RazuRarevi", "FullType", "3");
+    server.addRule("^select name from sysfiles", Rows({{"name"}}, {{"TremoLandix_Log"}}));
+    server.addRule("^DBCC SHRINKFILE", sql::SqlReply{.delay = 60s});
+    if (c.firstSwitchRefused) {
+      server.addRule("SET RECOVERY FULL$", Error(5069, "ALTER DATABASE statement failed."), 1);
+    }
+    server.addRule("SET RECOVERY FULL$", sql::SqlReply{.delay = c.switchDelay});
+    server.addRule("'Full Backup 완료'", sql::SqlReply{.rowCount = 1, .delay = c.outcomeRowDelay});
+    ServiceOptions options = Options();
+    options.firstTickDelay = 10ms;
+    options.statementGrace = 300ms;
+    options.cancelGrace = 500ms;
+    TfMvxBackupMain module(clock, eventLog, options);
+    module.ServiceStart();
+    for (int i = 0; i < 500 && !server.batchTexts().back().starts_with("DBCC"); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(server.batchTexts().back().starts_with("DBCC"));
+    const bool givesUp = c.switchDelay > 4800ms;
+    std::filesystem::remove(exe.file("RazuRarevi.Log"));
+    EXPECT_EQ(module.ServiceStop(), !givesUp);
+    if (givesUp) {
+      const ProfileFile log(exe.file("RazuRarevi.Log"));
+      const std::vector<std::string> keys = log.SectionKeys("RazuRarevi Log");
+      ASSERT_FALSE(keys.empty());
+      EXPECT_EQ(log.ReadString("RazuRarevi Log", keys.back()),
+                "TremoLandix may be left in SIMPLE recovery: the stop gave up on it");
+      continue;
+    }
+    const std::vector<std::string> batches = Batches();
+    const auto count = [&](const char* part) {
+      return std::count_if(batches.begin(), batches.end(),
+                           [&](const std::string& b) { return b.find(part) != b.npos; });
+    };
+    EXPECT_EQ(server.attentions(), 1);
+    EXPECT_EQ(count("SET RECOVERY FULL"), c.firstSwitchRefused ? 2 : 1);
+    EXPECT_EQ(count("Recovery FULL Fail"), 0);
+    EXPECT_EQ(count("'Full Backup 완료'"), 1);
+    EXPECT_EQ(batches.back(), kStop);
   }
-  ASSERT_TRUE(server.batchTexts().back().starts_with("DBCC"));
-  EXPECT_TRUE(module.ServiceStop());
-  const std::vector<std::string> batches = Batches();
-  EXPECT_EQ(server.attentions(), 1);
-  EXPECT_EQ(
-      std::count_if(batches.begin(), batches.end(),
-                    [](const std::string& b) { return b.find("Recovery FULL Fail") != b.npos; }),
-      0);
-  EXPECT_EQ(batches.back(), kStop);
 }
 
 // A raising key-part run ends only its own slot's work: on Friday 18:00 the request (tick step

@@ -84,6 +84,7 @@ TEST_F(LinkModule, HandshakePassesOnlyForTheExactAnswer) {
   const Case cases[] = {
       {LineServer::Answer::kReply, "012PNG1013PNG", true},
       {LineServer::Answer::kReply, "012PNG0013PNG", false},
+      {LineServer::Answer::kReply, "012PNG2013PNG", false},
       {LineServer::Answer::kReply, "012PNG1013PNG\r\n", false},
       {LineServer::Answer::kReply, "BUSY", false},
       {LineServer::Answer::kReply, "012PNG1", false},

@@ -228,6 +228,25 @@ fi
 rmdir "$agent_dir/RazuRarevi.ini"
 mv "$work/RazuRarevi.ini.saved" "$agent_dir/RazuRarevi.ini"
 
+# A start whose purge of T0245 never gets its answer (a lock held by another session): the start
+# gives up on it after the statement bound and reaches RUNNING within 60 s, then a stop works.
+MVX_DEMO_HANG='^delete from T0245' "$native_bin/MvxDemoSqlServer" >"$work/sql-hang.log" 2>&1 &
+echo $! >>"$work/pids"
+if wait_for 10 in_file "$work/sql-hang.log" "port "; then
+  cp "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.hang"
+  settings DBServer Name "127.0.0.1,$(sed -n 's/^port //p' "$work/sql-hang.log")"
+  hang_begun="$(date +%s)"
+  if ctl start "$service" && ctl wait "$service" RUNNING 60 &&
+    in_file "$work/sql-hang.log" "delete from T0245" && wait_for 10 in_file "$work/sql-hang.log" "RazuRarevi Start"; then
+    ok "a start whose purge never answers: RUNNING after $(($(date +%s) - hang_begun)) s"
+  else fail "a start whose purge never answers: $(ctl query "$service"; tr -d '\r' <"$work/ctl.out")"; fi
+  hang_begun="$(date +%s)"
+  wine_run net stop "$service" || true
+  if ctl wait "$service" STOPPED 60; then ok "then net stop: STOPPED after $(($(date +%s) - hang_begun)) s"
+  else fail "net stop after a start whose purge never answers"; fi
+  cp "$work/RazuRarevi.ini.hang" "$agent_dir/RazuRarevi.ini"
+else fail "the hanging scripted SQL server did not start"; fi
+
 echo "== wine: -restore without --run on a Korean folder"
 mkdir -p "$agent_dir/백업"
 touch "$agent_dir/백업/"{'금고DB(20240301).ful','금고DB(20240308).ful','금고DB(20240312).inc','금고DB2(20240313).ful'}
