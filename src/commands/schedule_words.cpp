@@ -66,7 +66,7 @@ std::string ScheduleInWords(const Settings& s) {
   std::string words = RuleInWords("full", s.fullType, fullDays, s.fullTime, "");
   words += ", " + RuleInWords("differential", s.incType, incDays, s.incTime,
                               otherDays ? " on the other days" : "");
-  words += ", every " + std::to_string(s.timerInt) + " s";
+  words += ", every " + std::to_string(CorrectedTimerInt(s.timerInt)) + " s";
   const std::optional<int> kept = RetentionDays(s.save);
   words += kept ? ", " + std::to_string(*kept) + " days kept" : ", no cleanup";
   return words;

@@ -72,8 +72,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::optional<int> AnswerCommandLine(const CommandLine& command, std::ostream& out,
                                      std::ostream& err) {
   // Whatever else is asked, nothing starts on a command line that is not understood.
-  const bool otherSwitch = command.install || command.uninstall || command.silent ||
-                           command.console || command.help || command.version;
+  // -silent may come with a command: monitoring systems pass it to every call.
+  const bool otherSwitch =
+      command.install || command.uninstall || command.console || command.help || command.version;
   if (command.operatorCommand != OperatorCommand::kNone &&
       (otherSwitch || !command.unknown.empty())) {
     err << kProgramName << ": an operator command goes first and alone\n" << kUsage;

@@ -18,8 +18,6 @@
 namespace mvx {
 namespace {
 
-constexpr int kTimerIntFloor = 500;
-constexpr int kTimerIntFallback = 1000;
 // How often a stop reports that it waits, and looks again for late statements.
 constexpr std::chrono::milliseconds kStopPendingEvery{1000};
 // Past statementGrace and cancelGrace, how long a stop still waits for the undo
@@ -175,7 +173,7 @@ bool TfMvxBackupMain::RunStartSteps() {
   if (stopRequested_) return false;
   serviceTables_.PurgeServiceLog();
   if (stopRequested_) return false;
-  if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
+  settings_.timerInt = CorrectedTimerInt(settings_.timerInt);
   // The start message goes out before the timer runs: a first tick must never share the
   // connection with the start, however long the message takes to reach the server.
   serviceTables_.WriteServiceLog("", "RazuRarevi Start");
