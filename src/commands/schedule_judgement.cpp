@@ -16,6 +16,8 @@ constexpr int kGraceSeconds = 3600;
 
 const std::set<std::string, std::less<>> kWeekdays = {"일", "월", "화", "수", "목", "금", "토"};
 
+bool KnownType(std::string_view type) { return type == "1" || type == "2" || type == "3"; }
+
 bool DayOfMonthText(std::string_view day) {
   int number = 0;
   return day.size() == 2 && day[0] >= '0' && day[0] <= '3' && ParseInt(day, number) &&
@@ -38,7 +40,7 @@ long long SecondNumber(const LocalDateTime& t) {
 void JudgeRule(std::string_view key, const std::string& type, std::span<const std::string> days,
                std::string_view timeKey, const std::string& time, std::vector<std::string>& fatal,
                std::vector<std::string>& partial) {
-  if (type != "1" && type != "2" && type != "3") {
+  if (!KnownType(type)) {
     fatal.push_back(std::string(key) + "Type \"" + type +
                     "\" is unknown (1 days of the month, 2 weekdays, 3 every day)");
     return;
@@ -76,7 +78,7 @@ ScheduleFindings JudgeSchedule(const Settings& s) {
   ScheduleFindings findings;
   JudgeRule("Full", s.fullType, s.fullDays, "FullTime", s.fullTime, findings.neverDue,
             findings.warnings);
-  if (s.incType == "1" || s.incType == "2" || s.incType == "3") {
+  if (KnownType(s.incType)) {
     std::vector<std::string> neverDue;
     JudgeRule("Inc", s.incType, s.incDays, "IncBTime", s.incTime, neverDue, findings.warnings);
     for (const std::string& cause : neverDue) {
@@ -88,7 +90,7 @@ ScheduleFindings JudgeSchedule(const Settings& s) {
   if (findings.neverDue.empty() && MayBeMissed(s.fullTime, timerInt)) {
     findings.warnings.push_back("FullTime " + s.fullTime + apart);
   }
-  if (MayBeMissed(s.incTime, timerInt) && s.incType >= "1" && s.incType <= "3") {
+  if (KnownType(s.incType) && MayBeMissed(s.incTime, timerInt)) {
     findings.warnings.push_back("IncBTime " + s.incTime + apart);
   }
   const bool keyParts =

@@ -17,7 +17,7 @@ constexpr std::string_view kUsage =
     "  -silent     with -install or -uninstall: no message\n"
     "  -console    run in the foreground with the messages shown here; Ctrl+C stops\n"
     "  -version    show the program name and its file version\n"
-    "  -check [--json] [--ini PATH]\n"
+    "  -check [--json] [--timeout N] [--ini PATH]\n"
     "              try everything tonight's backup needs; writes nothing\n"
     "  -plan [--date YYYY-MM-DD] [--days N] [--json] [--ini PATH]\n"
     "              show what the agent would do on those days; writes nothing\n"
