@@ -352,6 +352,11 @@ TEST_F(CheckCommandTest, ExitCodesJsonAndNothingWritten) {
             std::string::npos)
       << out.str();
 
+  // Settings written after the agent started head the plan.
+  companion.startedAt = 1;
+  EXPECT_EQ(Run(RunPlanCommand, {}), 0);
+  EXPECT_EQ(out.str().rfind("Note: settings changed since the agent started at ", 0), 0u);
+
   EXPECT_EQ(Files(), before);
   for (const std::string& batch : server.batchTexts()) {
     EXPECT_TRUE(batch.rfind("select ", 0) == 0 || batch == "SET LOCK_TIMEOUT 5000" ||
