@@ -175,6 +175,18 @@ else fail "continue"; fi
 if [ "$(grep -c '^\[sql' "$work/sql.log")" = "$batches_before" ]; then ok "pause and continue changed only the reported state"
 else fail "pause or continue sent SQL"; fi
 
+# -check reads the running agent's start from the service manager (its process's creation time);
+# settings written after it are not in force yet.
+wine "$agent" -check </dev/null >"$work/check-running.out" 2>>"$work/wine.log" || true
+if grep -q '^OK   Agent: fMvxBackupMain running' "$work/check-running.out"; then ok "-check: the agent runs"
+else fail "-check while running: $(grep Agent "$work/check-running.out" | tr -d '\r')"; fi
+sleep 1
+settings RazuRarevi Save 4
+wine "$agent" -check </dev/null >"$work/check-running.out" 2>>"$work/wine.log" || true
+if grep -q '^WARN Agent: .*settings changed since the agent started at' "$work/check-running.out"; then
+  ok "-check: settings written after the agent started"
+else fail "-check after a settings change: $(grep Agent "$work/check-running.out" | tr -d '\r')"; fi
+
 if ctl stop "$service" && ctl wait "$service" STOPPED 60; then ok "stopped"
 else fail "stop"; fi
 if wait_for 10 sql_has "RazuRarevi Stop"; then ok "\"RazuRarevi Stop\" written"
