@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -63,7 +64,11 @@ class CheckCommandTest : public ::testing::Test {
         {"RazuRarevi", "FullDay1", "금"},
         {"RazuRarevi", "IncType", "3"},
         {"RazuRarevi", "IncBTime", "17:00"}};
-    for (const auto& [key, value] : changes) values.emplace_back("RazuRarevi", key, value);
+    for (const auto& [key, value] : changes) {
+      const std::size_t slash = key.find('/');  // "DBServer/BackupDB3" names another section
+      values.emplace_back(slash == std::string::npos ? "RazuRarevi" : key.substr(0, slash),
+                          key.substr(slash + 1), value);
+    }
     for (const auto& [section, key, value] : values) {
       ini.WriteString(section, ScrambleValue(key), ScrambleValue(ToAnsi(value)));
     }
@@ -213,6 +218,11 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
       {"a failed verification left its file",
        [](auto& t) { t.backups.write("TremoLandix(20240315).ful.bad", "bad"); },
        "WARN Backup folder", "failed verifications left TremoLandix(20240315).ful.bad", 1},
+      {"a | and a ' in a slot's name",
+       [](auto& t) {
+         t.WriteIni({{"DBServer/BackupDB3", "Zol|t'x"}});
+       },
+       "FAIL Slot 3 Zol¦t'x: ONLINE", "", 2},
       {"agent stopped", [](auto& t) { t.companion.stateOf["fMvxBackupMain"] = kServiceStopped; },
        "FAIL Agent: fMvxBackupMain stopped", "", 2},
       {"settings written after the agent started",
@@ -292,6 +302,9 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
     const char* summaries[] = {"RAZURAREVI OK - ", "RAZURAREVI WARNING - ",
                                "RAZURAREVI CRITICAL - "};
     EXPECT_EQ(text.rfind(summaries[c.exitCode], 0), 0u) << text;
+    // One plugin line: the only "|" is the one before the perfdata.
+    const std::string first = text.substr(0, text.find('\n'));
+    EXPECT_EQ(std::count(first.begin(), first.end(), '|'), 1) << first;
     const std::size_t line = text.find("\n" + c.item);
     ASSERT_NE(line, std::string::npos) << text;
     EXPECT_NE(text.substr(line, text.find('\n', line + 1) - line).find(c.status), std::string::npos)
