@@ -40,7 +40,7 @@ class CheckBoard {
   void PostTransportMode(const std::string& mode);
   std::optional<std::string> WaitTransportMode(Clock::time_point until);
 
-  // True when every place and the side facts were finished before `until`.
+  // Waits until every place and the side facts are finished, or `until`; true when they are.
   bool WaitAll(Clock::time_point until);
   // Every item in order, the unfinished ones as "not checked: time limit".
   std::vector<CheckItem> Collect();

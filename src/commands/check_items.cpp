@@ -1,5 +1,6 @@
 #include "commands/check_items.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -158,9 +159,13 @@ CheckOutcome RunChecks(const OperatorSettings& loaded, const ServiceOptions& opt
     b.Finish(companion);
   });
 
+  board->WaitAll(inputs->deadline);
   CheckOutcome outcome;
-  outcome.timedOut = !board->WaitAll(inputs->deadline);
   outcome.items = board->Collect();
+  // What finished between the deadline and the collection counts as checked.
+  outcome.timedOut = std::any_of(outcome.items.begin(), outcome.items.end(), [](const auto& item) {
+    return item.status == CheckStatus::kUnknown;
+  });
   return outcome;
 }
 
