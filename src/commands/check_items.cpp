@@ -44,9 +44,11 @@ CheckItem SettingsItem(const OperatorSettings& loaded) {
                                       {"slots", "[" + slotsJson + "]"},
                                       {"backupFolder", JsonQuote(settings.bkPath)},
                                       {"schedule", JsonQuote(ScheduleInWords(settings))}};
-  std::vector<std::string> failures = findings.neverDue;
-  if (!failures.empty()) failures.back() += ": no full backup is ever due";
-  if (settings.bkPath.empty()) failures.insert(failures.begin(), "BKPath is empty: no backups");
+  std::vector<std::string> failures;
+  if (settings.bkPath.empty()) failures.push_back("BKPath is empty: no backups");
+  if (!findings.neverDue.empty()) {
+    failures.push_back("no full backup is ever due: " + JoinedByCommas(findings.neverDue));
+  }
   const std::string warnings =
       findings.warnings.empty() ? "" : "; " + JoinedByCommas(findings.warnings);
   if (!failures.empty()) {

@@ -198,7 +198,7 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
        [](auto& t) {
          t.WriteIni({{"FullDay1", ""}});
        },
-       "FAIL Settings", "no FullDay is set: no full backup is ever due", 2},
+       "FAIL Settings", "no full backup is ever due: no FullDay is set", 2},
       {"a time later than 24:00 minus the corrected interval",
        [](auto& t) {
          t.WriteIni({{"IncBTime", "23:50"}, {"TimerInt", "100"}});
