@@ -83,6 +83,8 @@ std::map<std::string, std::string> AddWrittenFiles(BackupFolderListing& listing,
       if (!parts) continue;
       if (const BackupFolderListing::Group* files =
               listing.Find(parts->extension, parts->upperName)) {
+        // A database in two slots is backed up once.
+        if (std::find(files->begin(), files->end(), name) != files->end()) continue;
         std::string newest;
         for (const std::string& file : *files) {
           if (newest.empty() ||
