@@ -19,7 +19,7 @@ LocalDateTime SystemClock::Now() const {
 LocalDateTime LocalTimeOfUnixSeconds(long long seconds) {
   tm local{};
   const time_t at = static_cast<time_t>(seconds);
-  localtime_r(&at, &local);
+  if (localtime_r(&at, &local) == nullptr) return LocalDateTime::Make(1970, 1, 1);
   return LocalDateTime::Make(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                              local.tm_min, local.tm_sec);
 }

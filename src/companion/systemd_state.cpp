@@ -45,7 +45,8 @@ int ServiceStateFromSystemd(std::string_view showOutput) {
 
 std::optional<long long> ActiveEnterFromSystemd(std::string_view showOutput) {
   const auto stamp = Property(showOutput, "ActiveEnterTimestamp");
-  if (!stamp || stamp->size() < 2 || stamp->size() > 20 || stamp->front() != '@') {
+  // At most 18 digits: they always fit.
+  if (!stamp || stamp->size() < 2 || stamp->size() > 19 || stamp->front() != '@') {
     return std::nullopt;
   }
   long long seconds = 0;
