@@ -26,4 +26,11 @@ BackupFolderListing::Group* BackupFolderListing::Find(std::size_t extensionIndex
   return group.empty() ? nullptr : &group;
 }
 
+bool BackupFolderListing::Add(std::string name) {
+  std::optional<BackupFileNameParts> parts = ParseBackupFileName(name);
+  if (!parts) return false;
+  groups_[std::move(parts->upperName)][parts->extension].push_back(std::move(name));
+  return true;
+}
+
 }  // namespace mvx

@@ -27,6 +27,9 @@ class BackupFolderListing {
   // Callers replace the group's contents after deleting files, so the
   // listing stays what the folder holds. Null when there are none.
   Group* Find(std::size_t extensionIndex, const std::string& upperDatabase);
+  // Counts a name of the exact form as if the folder held it (a plan assuming a backup it
+  // expects to be written); false for any other name.
+  bool Add(std::string name);
 
  private:
   std::string folder_;

@@ -35,6 +35,32 @@ std::optional<LocalDateTime> ParseTimeText(const std::string& text) {
   return std::nullopt;
 }
 
+// A lock held longer than this is a finding, not a wait: error 1222 comes back.
+constexpr std::string_view kLockTimeout = "SET LOCK_TIMEOUT 5000";
+constexpr int kLockTimeoutError = 1222;
+
+// A query object bound like every statement of the check.
+struct BoundQuery : SqlQuery {
+  explicit BoundQuery(SqlConnection& connection) : SqlQuery(connection) {
+    SetTimeLimit(SqlConnection::kShortStatementLimit);
+  }
+};
+
+bool Locked(const std::exception& e) {
+  const auto* sql = dynamic_cast<const SqlError*>(&e);
+  return sql != nullptr && sql->nativeError() == kLockTimeoutError;
+}
+
+// "2024.03.12", "2024-03-12 ..." or "20240312" as a date; nullopt for anything else.
+std::optional<LocalDateTime> DateOfDigits(const std::string& text) {
+  std::string digits;
+  for (const char c : text.substr(0, 10)) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  if (digits.size() != 8) return std::nullopt;
+  return ParseTimeText(digits);
+}
+
 std::string IsoTime(const LocalDateTime& t) {
   char text[24];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour,
@@ -52,7 +78,8 @@ CheckItem DatabaseChecks::ServerItem() {
     connection_.SetParams(params);
     connection_.Open();
     connected_ = true;
-    SqlQuery query(connection_);
+    BoundQuery query(connection_);
+    query.Execute(kLockTimeout);
     query.Open("select @@SERVERNAME, SERVERPROPERTY('ProductVersion')");
     const std::string name = query.FieldText(0), version = query.FieldText(1);
     query.Close();
@@ -67,7 +94,7 @@ CheckItem DatabaseChecks::ServerItem() {
 }
 
 std::string DatabaseChecks::BrivellonJoins() {
-  SqlQuery query(connection_);
+  BoundQuery query(connection_);
   query.Open(kImageDatabaseQuery);
   const bool exists = query.FieldInt(0) > 0;
   query.Close();
@@ -78,34 +105,12 @@ std::string DatabaseChecks::BrivellonJoins() {
          " at the next start";
 }
 
-void DatabaseChecks::ReadBackupFolder() {
-  try {
-    listing_ = BackupFolderListing::Read(settings_.bkPath);
-  } catch (const std::exception&) {
-    // The slot items say the folder is not readable here.
-  }
-}
-
-// The newest name of a database's files of one extension in the folder.
-std::string DatabaseChecks::NewestFile(const std::string& database, std::size_t extension) {
-  if (!listing_) return "";
-  const BackupFolderListing::Group* files = listing_->Find(extension, UpperAscii(database));
-  if (files == nullptr) return "";
-  std::string newest;
-  for (const std::string& name : *files) {
-    if (newest.empty() || ParseBackupFileName(name)->stamp > ParseBackupFileName(newest)->stamp) {
-      newest = name;
-    }
-  }
-  return newest;
-}
-
 // The newest backup of a kind the server recorded, "finished <time> to <file>".
 std::string DatabaseChecks::ServerBackup(const std::string& database, char type,
-                                         std::vector<CheckFigure>& figures) {
+                                         std::vector<CheckFigure>& figures, CheckStatus& status) {
   const std::string key = type == 'D' ? "serverFull" : "serverDifferential";
   try {
-    SqlQuery query(connection_);
+    BoundQuery query(connection_);
     query.Open(
         "select top 1 b.backup_finish_date, m.physical_device_name from msdb.dbo.backupset b "
         "join msdb.dbo.backupmediafamily m on m.media_set_id = b.media_set_id "
@@ -123,117 +128,91 @@ std::string DatabaseChecks::ServerBackup(const std::string& database, char type,
     figures.push_back({key + "File", JsonQuote(file)});
     return finished + " to " + file;
   } catch (const std::exception& e) {
-    return std::string("not readable (") + e.what() + ")";
+    // The history is for reading only: a lock or a slow msdb is worth a warning, no more.
+    status = Worse(status, CheckStatus::kWarn);
+    return std::string(Locked(e) ? "locked (" : "not readable (") + e.what() + ")";
   }
+}
+
+bool DatabaseChecks::FullPassDue() const {
+  return settings_.fullType == "1" || settings_.fullType == "2" || settings_.fullType == "3";
 }
 
 CheckItem DatabaseChecks::SlotItem(std::size_t slot) {
   const std::string& database = settings_.databases[slot];
   const std::string item = "Slot " + std::to_string(slot + 1) + " " + database;
   std::vector<CheckFigure> figures = {{"database", JsonQuote(database)}};
-  if (!connected_)
-    return MakeCheckItem(CheckStatus::kFail, item, "not checked: no connection", figures);
+  const auto made = [&](CheckStatus status, std::string detail) {
+    CheckItem made = MakeCheckItem(status, item, std::move(detail), figures);
+    made.mergeKey = SlotKey(database);
+    return made;
+  };
+  if (!connected_) return made(CheckStatus::kFail, "not checked: no connection");
   CheckStatus status = CheckStatus::kOk;
   std::vector<std::string> notes;
   try {
-    SqlQuery query(connection_);
+    BoundQuery query(connection_);
     query.Open("select state_desc, recovery_model_desc from sys.databases where name = N" +
                SqlLiteral(database));
-    if (query.Eof())
-      return MakeCheckItem(CheckStatus::kFail, item, "missing on the server", figures);
+    if (query.Eof()) return made(CheckStatus::kFail, "missing on the server");
     const std::string state = query.FieldText(0), recovery = query.FieldText(1);
     query.Close();
     figures.push_back({"state", JsonQuote(state)});
     figures.push_back({"recoveryModel", JsonQuote(recovery)});
-    if (state != "ONLINE") {
-      return MakeCheckItem(CheckStatus::kFail, item, "not ONLINE but " + state, figures);
-    }
+    if (state != "ONLINE") return made(CheckStatus::kFail, "not ONLINE but " + state);
     notes.push_back("ONLINE, recovery " + recovery);
-    query.Open("select IS_SRVROLEMEMBER('sysadmin'), HAS_PERMS_BY_NAME(N" + SqlLiteral(database) +
-               ", 'DATABASE', 'BACKUP DATABASE')");
-    const bool mayBackUp = query.FieldText(0) == "1" || query.FieldText(1) == "1";
+    // The full pass also switches the recovery model (ALTER) and shrinks the log (db_owner's
+    // CONTROL); a sysadmin may do all of it.
+    const std::string name = SqlLiteral(database);
+    query.Open("select IS_SRVROLEMEMBER('sysadmin'), HAS_PERMS_BY_NAME(N" + name +
+               ", 'DATABASE', 'BACKUP DATABASE'), HAS_PERMS_BY_NAME(N" + name +
+               ", 'DATABASE', 'ALTER'), HAS_PERMS_BY_NAME(N" + name + ", 'DATABASE', 'CONTROL')");
+    const bool sysadmin = query.FieldText(0) == "1";
+    const auto may = [&](int field) { return sysadmin || query.FieldText(field) == "1"; };
+    const bool backUp = may(1), alter = may(2), shrink = may(3);
     query.Close();
-    if (!mayBackUp) {
-      status = CheckStatus::kFail;
-      notes.push_back("the login may not back it up");
-    }
+    if (!backUp) notes.push_back("the login may not back it up");
+    if (FullPassDue() && !alter) notes.push_back("the login may not change its recovery model");
+    if (FullPassDue() && !shrink) notes.push_back("the login may not shrink its log");
+    if (!backUp || (FullPassDue() && (!alter || !shrink))) status = CheckStatus::kFail;
   } catch (const std::exception& e) {
-    return MakeCheckItem(CheckStatus::kFail, item, std::string("not readable: ") + e.what(),
-                         figures);
+    if (Locked(e)) return made(CheckStatus::kWarn, std::string("locked: ") + e.what());
+    return made(CheckStatus::kFail, std::string("not readable: ") + e.what());
   }
-  notes.push_back("server's newest full " + ServerBackup(database, 'D', figures));
-  notes.push_back("differential " + ServerBackup(database, 'I', figures));
-  if (!listing_) {
-    notes.push_back("backup folder not readable here");
-    if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
-    return MakeCheckItem(status, item, JoinedByCommas(notes), figures);
-  }
-  const std::string full = NewestFile(database, 0), differential = NewestFile(database, 1);
-  notes.push_back("newest files " + (full.empty() ? "(no .ful)" : full) + ", " +
-                  (differential.empty() ? "(no .inc)" : differential));
-  figures.push_back({"newestFullFile", full.empty() ? "null" : JsonQuote(full)});
-  figures.push_back(
-      {"newestDifferentialFile", differential.empty() ? "null" : JsonQuote(differential)});
-  const int allowed = AllowedFullBackupAge(settings_, now_);
-  if (allowed > 0) {
-    const long long today = DayNumber(now_);
-    if (full.empty()) {
-      notes.push_back("no full backup file");
-      if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
-    } else {
-      const LocalDateTime stamp = *ParseTimeText(ParseBackupFileName(full)->stamp);
-      const long long age = today - DayNumber(stamp);
-      figures.push_back(
-          {"newestFullAgeHours", std::to_string((MinuteNumber(now_) - MinuteNumber(stamp)) / 60)});
-      if (age > allowed) {
-        notes.push_back("the newest full file is " + std::to_string(age) +
-                        " days old, the schedule allows " + std::to_string(allowed));
-        if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
-      }
-    }
-  }
-  return MakeCheckItem(status, item, JoinedByCommas(notes), figures);
+  notes.push_back("server's newest full " + ServerBackup(database, 'D', figures, status));
+  notes.push_back("differential " + ServerBackup(database, 'I', figures, status));
+  return made(status, JoinedByCommas(notes));
 }
 
 CheckItem DatabaseChecks::FolderItem() {
-  const std::string item = "Backup folder";
-  CheckStatus status = CheckStatus::kOk;
-  std::vector<std::string> notes;
-  std::vector<CheckFigure> figures = {{"folder", JsonQuote(settings_.bkPath)}};
+  CheckItem item = MakeCheckItem(CheckStatus::kOk, "Backup folder", "",
+                                 {{"folder", JsonQuote(settings_.bkPath)}});
+  item.mergeKey = std::string(kFolderKey);
   if (!connected_) {
-    status = CheckStatus::kFail;
-    notes.push_back(settings_.bkPath + ": not checked on the server (no connection)");
-  } else {
-    try {
-      SqlQuery query(connection_);
-      query.Open("EXEC master.dbo.xp_fileexist N" + SqlLiteral(settings_.bkPath));
-      const bool directory = query.FieldText(1) == "1";
-      query.Close();
-      figures.push_back({"serverSeesDirectory", directory ? "true" : "false"});
-      notes.push_back(settings_.bkPath +
-                      (directory ? " is a folder for the server" : " is no folder for the server"));
-      if (!directory) status = CheckStatus::kFail;
-    } catch (const std::exception& e) {
-      status = CheckStatus::kFail;
-      notes.push_back(settings_.bkPath + ": " + e.what());
-    }
+    item.status = CheckStatus::kFail;
+    item.detail = settings_.bkPath + ": not checked on the server (no connection)";
+    return item;
   }
-  const std::string root = DiskRootPath(settings_.dbPath);
-  const std::uint64_t freeBytes =
-      options_.freeSpace ? options_.freeSpace(root) : GetFreeDiskBytes(root);
-  figures.push_back({"freeBytes", std::to_string(freeBytes)});
-  notes.push_back(std::to_string(freeBytes / kBytesPerMegabyte) + " MB free on " + root);
-  if (DiskSpaceShort(freeBytes)) {
-    notes.back() += " (under " + std::to_string(kWarningMegabytes) + " MB)";
-    if (status == CheckStatus::kOk) status = CheckStatus::kWarn;
+  try {
+    BoundQuery query(connection_);
+    query.Open("EXEC master.dbo.xp_fileexist N" + SqlLiteral(settings_.bkPath));
+    const bool directory = query.FieldText(1) == "1";
+    query.Close();
+    item.figures.push_back({"serverSeesDirectory", directory ? "true" : "false"});
+    item.detail = settings_.bkPath +
+                  (directory ? " is a folder for the server" : " is no folder for the server");
+    if (!directory) item.status = CheckStatus::kFail;
+  } catch (const std::exception& e) {
+    item.status = Locked(e) ? CheckStatus::kWarn : CheckStatus::kFail;
+    item.detail = settings_.bkPath + ": " + e.what();
   }
-  return MakeCheckItem(status, item, JoinedByCommas(notes), figures);
+  return item;
 }
 
 std::string DatabaseChecks::TransportMode() {
   if (!connected_) return "1";
   try {
-    SqlQuery query(connection_);
+    BoundQuery query(connection_);
     query.Open("select C005 from T0246");
     const std::string mode = TrimBlanks(query.FieldText("C005"));
     return mode.empty() ? "1" : mode;
@@ -257,16 +236,29 @@ std::vector<CheckItem> DatabaseChecks::KeyPartItems() {
       continue;
     }
     try {
-      SqlQuery query(connection_);
+      BoundQuery query(connection_);
       query.Open(ReadKeyPartStatusStatement(database));
       const std::string state = query.Eof() ? "" : TrimBlanks(query.FieldText(0));
       const std::string completed = query.Eof() ? "" : TrimBlanks(query.FieldText(1));
+      const std::string started = query.Eof() ? "" : TrimBlanks(query.FieldText(2));
       const auto found = kRequestStates.find(state);
-      items.push_back(MakeCheckItem(
-          CheckStatus::kOk, item,
-          "T0500 state " + (found != kRequestStates.end() ? found->second : "\"" + state + "\"") +
-              ", last completed " + (completed.empty() ? "never" : completed),
-          {{"state", JsonQuote(state)}, {"lastCompleted", JsonQuote(completed)}}));
+      std::string detail = "T0500 state " +
+                           (found != kRequestStates.end() ? found->second : "\"" + state + "\"") +
+                           ", last completed " + (completed.empty() ? "never" : completed);
+      CheckStatus status = CheckStatus::kOk;
+      const std::optional<LocalDateTime> since = DateOfDigits(started);
+      if (state == "0") {
+        status = CheckStatus::kWarn;
+        detail += "; the last key-part run failed";
+      } else if (state == "2" && (!since || DayNumber(now_) - DayNumber(*since) > 1)) {
+        status = CheckStatus::kWarn;
+        detail += "; running since " + (started.empty() ? "an unknown day" : started) +
+                  ", over a day: the run may have died";
+      }
+      items.push_back(MakeCheckItem(status, item, detail,
+                                    {{"state", JsonQuote(state)},
+                                     {"lastCompleted", JsonQuote(completed)},
+                                     {"started", JsonQuote(started)}}));
     } catch (const std::exception& e) {
       items.push_back(
           MakeCheckItem(CheckStatus::kWarn, item, std::string("T0500 not readable: ") + e.what()));

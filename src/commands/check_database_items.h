@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "backup/backup_folder_listing.h"
 #include "commands/check_items.h"
 #include "common/clock.h"
 #include "config/settings.h"
@@ -23,12 +22,12 @@ class DatabaseChecks {
   DatabaseChecks(Settings& settings, const ServiceOptions& options, const LocalDateTime& now)
       : settings_(settings), options_(options), now_(now) {}
 
-  // Connects; the later items read nothing from the server when this failed.
+  // Connects; the later items read nothing from the server when this failed. Every statement
+  // after it waits at most 5 s for a lock and runs at most 30 s.
   CheckItem ServerItem();
-  // Lists the backup folder for the slot items.
-  void ReadBackupFolder();
+  // The server's view of a slot; the folder's facts join it under SlotKey.
   CheckItem SlotItem(std::size_t slot);
-  // What the server makes of the backup folder, and the free space beside the databases.
+  // What the server makes of the backup folder.
   CheckItem FolderItem();
   // The transport mode the tick reads: "2" is HTTP, anything else the line protocol.
   std::string TransportMode();
@@ -38,16 +37,16 @@ class DatabaseChecks {
  private:
   // The start adds the image database to the first empty slot when the server has it.
   std::string BrivellonJoins();
-  std::string NewestFile(const std::string& database, std::size_t extension);
   std::string ServerBackup(const std::string& database, char type,
-                           std::vector<CheckFigure>& figures);
+                           std::vector<CheckFigure>& figures, CheckStatus& status);
+  // What the full pass does to the database besides the backup.
+  bool FullPassDue() const;
 
   Settings& settings_;
   const ServiceOptions& options_;
   const LocalDateTime now_;
   SqlConnection connection_;
   bool connected_ = false;
-  std::optional<BackupFolderListing> listing_;
 };
 
 }  // namespace mvx

@@ -12,6 +12,7 @@
 #include "common/text_util.h"
 #include "companion/companion_installer.h"
 #include "companion/service_control.h"
+#include "service/event_log.h"
 #include "vendorlink/host_resolver.h"
 #include "vendorlink/pinger.h"
 #include "vendorlink/tcp_socket.h"
@@ -21,7 +22,41 @@ namespace {
 
 constexpr int kNetworkWaitMs = 3000;
 
+const std::map<int, std::string>& StateWords() {
+  static const std::map<int, std::string> kStates = {
+      {kServiceRunning, "running"},
+      {kServiceStopped, "stopped"},
+      {kServicePaused, "paused"},
+      {kServiceStartPending, "starting"},
+      {kServiceStopPending, "stopping"},
+      {kServiceContinuePending, "resuming"},
+      {kServicePausePending, "pausing"},
+      {kServiceNotOpened, "not installed (or not accessible)"},
+      {kManagerNotOpened, "service manager not reachable"}};
+  return kStates;
+}
+
+std::string StateText(int state) {
+  const auto found = StateWords().find(state);
+  return found != StateWords().end() ? found->second : "state unknown";
+}
+
 }  // namespace
+
+CheckItem AgentItem(const OperatorSettings& loaded, const AgentState& agent) {
+  const std::string text = StateText(agent.state);
+  std::vector<CheckFigure> figures = {{"state", JsonQuote(text)}};
+  if (agent.state != kServiceRunning) {
+    return MakeCheckItem(CheckStatus::kFail, "Agent",
+                         std::string(kServiceName) + " " + text + ": no backups are taken",
+                         figures);
+  }
+  if (const std::optional<std::string> note = UnappliedSettingsNote(loaded, agent)) {
+    return MakeCheckItem(CheckStatus::kWarn, "Agent",
+                         std::string(kServiceName) + " running; " + *note, figures);
+  }
+  return MakeCheckItem(CheckStatus::kOk, "Agent", std::string(kServiceName) + " running", figures);
+}
 
 CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transportMode) {
   const LinkEndpoints& endpoints = options.endpoints;
@@ -80,18 +115,7 @@ CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& a
     control = own.get();
   }
   const int state = control->QueryServiceState(kCompanionServiceName);
-  static const std::map<int, std::string> kStates = {
-      {kServiceRunning, "running"},
-      {kServiceStopped, "stopped"},
-      {kServicePaused, "paused"},
-      {kServiceStartPending, "starting"},
-      {kServiceStopPending, "stopping"},
-      {kServiceContinuePending, "resuming"},
-      {kServicePausePending, "pausing"},
-      {kServiceNotOpened, "not installed (or not accessible)"},
-      {kManagerNotOpened, "service manager not reachable"}};
-  const auto found = kStates.find(state);
-  const std::string text = found != kStates.end() ? found->second : "state unknown";
+  const std::string text = StateText(state);
   return MakeCheckItem(state == kServiceRunning ? CheckStatus::kOk : CheckStatus::kWarn,
                        "Companion", std::string(kCompanionServiceName) + " " + text,
                        {{"state", JsonQuote(text)}});

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "commands/agent_start.h"
 #include "commands/check_items.h"
 #include "common/clock.h"
 #include "service/tf_mvx_backup_main.h"
@@ -16,5 +17,9 @@ CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transp
 // The companion service's state as the system's service manager answers it.
 CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir,
                              const Clock& clock);
+
+// The agent's own service: FAIL when it does not run (no backups are taken), WARN when the
+// settings file changed after it started (it works from what it read then).
+CheckItem AgentItem(const OperatorSettings& loaded, const AgentState& agent);
 
 }  // namespace mvx

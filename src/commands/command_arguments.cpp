@@ -3,11 +3,19 @@
 #include <algorithm>
 #include <ostream>
 
+#include "common/text_util.h"
+
 namespace mvx {
 namespace {
 
 bool Lists(const std::vector<std::string_view>& list, std::string_view word) {
   return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+// The installer's switch, which a monitoring system may pass to every call.
+bool IsSilentSwitch(std::string_view word) {
+  return word.size() == 7 && (word[0] == '-' || word[0] == '/') &&
+         EqualsNoCase(word.substr(1), "silent");
 }
 
 }  // namespace
@@ -24,14 +32,14 @@ void ReportUsageError(const CommandGrammar& grammar, std::string_view reason, st
 
 std::optional<CommandArguments> ReadCommandArguments(const std::vector<std::string>& args,
                                                      const CommandGrammar& grammar,
-                                                     std::ostream& err) {
+                                                     std::string& reason) {
   CommandArguments read;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
+    if (IsSilentSwitch(word)) continue;
     if (word.rfind("--", 0) != 0) {
       if (word.empty() || read.names.size() >= grammar.maxNames) {
-        ReportUsageError(
-            grammar, word.empty() ? std::string("an empty word") : "does not take " + word, err);
+        reason = word.empty() ? std::string("an empty word") : "does not take " + word;
         return std::nullopt;
       }
       read.names.push_back(word);
@@ -39,15 +47,24 @@ std::optional<CommandArguments> ReadCommandArguments(const std::vector<std::stri
       read.flags.insert(word);
     } else if (Lists(grammar.valued, word)) {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        ReportUsageError(grammar, word + " needs a value", err);
+        reason = word + " needs a value";
         return std::nullopt;
       }
       read.values[word] = args[++i];
     } else {
-      ReportUsageError(grammar, "does not know " + word, err);
+      reason = "does not know " + word;
       return std::nullopt;
     }
   }
+  return read;
+}
+
+std::optional<CommandArguments> ReadCommandArguments(const std::vector<std::string>& args,
+                                                     const CommandGrammar& grammar,
+                                                     std::ostream& err) {
+  std::string reason;
+  std::optional<CommandArguments> read = ReadCommandArguments(args, grammar, reason);
+  if (!read) ReportUsageError(grammar, reason, err);
   return read;
 }
 

@@ -30,6 +30,13 @@ struct CommandArguments {
   std::optional<std::string> Value(std::string_view option) const;
 };
 
+// Reads `args` by `grammar`. Nullopt on a usage error, `reason` saying what is wrong
+// ("unknown option --x"). "-silent" is taken anywhere and means nothing: commands show no
+// message boxes.
+std::optional<CommandArguments> ReadCommandArguments(const std::vector<std::string>& args,
+                                                     const CommandGrammar& grammar,
+                                                     std::string& reason);
+
 // Reads `args` by `grammar`. Nullopt on a usage error, with one line on `err`
 // ("MvxRazuRarevi -plan: unknown option --x") followed by the usage.
 std::optional<CommandArguments> ReadCommandArguments(const std::vector<std::string>& args,

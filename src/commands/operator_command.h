@@ -25,7 +25,8 @@ int RunRestoreTestCommand(const std::vector<std::string>& args, const ServiceOpt
                           const Clock& clock, std::ostream& out, std::ostream& err);
 
 // Runs the operator command the command line names with the system's clock and the options of
-// the installed agent; nullopt when it names none.
+// the installed agent; nullopt when it names none. After -check the process ends here: a part
+// cut by the time limit may still be blocked, and nothing waits for it.
 std::optional<int> RunOperatorCommand(const CommandLine& command, std::ostream& out,
                                       std::ostream& err);
 

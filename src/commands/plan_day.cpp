@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <utility>
 
 #include "backup/backup_file_name.h"
 #include "backup/backup_folder.h"
 #include "backup/backup_folder_listing.h"
+#include "commands/schedule_judgement.h"
 #include "common/ansi_codec.h"
 #include "common/atomic_file.h"
 #include "common/date_text.h"
@@ -51,6 +53,53 @@ LogDates ReadLogDates(const OperatorSettings& loaded) {
   return dates;
 }
 
+PassDue DueOf(const std::optional<std::string>& from, bool works, int timerInt) {
+  PassDue due;
+  if (!works || !from) return due;
+  due.from = from->empty() ? "00:00" : *from;
+  due.kind = !ReachedToday(from)           ? DueKind::kNeverReached
+             : MayBeMissed(from, timerInt) ? DueKind::kMayBeMissed
+                                           : DueKind::kDue;
+  return due;
+}
+
+// The name a pass writes for the day, without the folder, as the cleanup lists it.
+std::string WrittenName(const SlotBackupPlan& slot) {
+  const std::size_t slash = slot.fileName.find_last_of("\\/");
+  return slash == std::string::npos ? slot.fileName : slot.fileName.substr(slash + 1);
+}
+
+// Counts the files the day's passes write and returns, for each, the file it replaces as the
+// newest of its database and extension with the pass that wrote it.
+std::map<std::string, std::string> AddWrittenFiles(BackupFolderListing& listing,
+                                                   const DayPlan& plan) {
+  std::map<std::string, std::string> replaced;
+  for (const auto& [slots, kind] :
+       {std::pair{&plan.full, "full"}, std::pair{&plan.differential, "differential"}}) {
+    for (const SlotBackupPlan& slot : *slots) {
+      if (slot.done) continue;
+      const std::string name = WrittenName(slot);
+      const std::optional<BackupFileNameParts> parts = ParseBackupFileName(name);
+      if (!parts) continue;
+      if (const BackupFolderListing::Group* files =
+              listing.Find(parts->extension, parts->upperName)) {
+        // A database in two slots is backed up once.
+        if (std::find(files->begin(), files->end(), name) != files->end()) continue;
+        std::string newest;
+        for (const std::string& file : *files) {
+          if (newest.empty() ||
+              ParseBackupFileName(file)->stamp > ParseBackupFileName(newest)->stamp) {
+            newest = file;
+          }
+        }
+        replaced[newest] = kind;
+      }
+      listing.Add(name);
+    }
+  }
+  return replaced;
+}
+
 }  // namespace
 
 std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTime& first,
@@ -78,6 +127,10 @@ std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTim
         !settings.serverName.empty() && !settings.login.empty() && !settings.password.empty();
     plan.scheduleWorks = plan.ticksWork && ScheduleHasWork(settings);
     plan.due = ScheduleForDay(settings, day);
+    const int timerInt = CorrectedTimerInt(settings.timerInt);
+    plan.fullDue = DueOf(plan.due.fullFrom, plan.scheduleWorks, timerInt);
+    plan.differentialDue = DueOf(plan.due.differentialFrom, plan.scheduleWorks, timerInt);
+    plan.keyPartDue = DueOf(plan.due.keyPartFrom, plan.scheduleWorks, timerInt);
     if (plan.ticksWork && log.lastDeletion < ShiftDateText(plan.date, -30) && log.logExists) {
       plan.logDeleted = true;
       log.lastDeletion = plan.date;
@@ -104,6 +157,7 @@ std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTim
     if (!listing) {
       plan.cleanupError = folderError;
     } else {
+      const std::map<std::string, std::string> replaced = AddWrittenFiles(*listing, plan);
       for (const std::string& database : settings.databases) {
         std::vector<CleanupPlanFile> files =
             PlanOldBackups(*listing, allNames, settings.save, plan.date, database);
@@ -112,7 +166,13 @@ std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTim
           return std::pair(BackupExtensionIndex(a.name), a.name) <
                  std::pair(BackupExtensionIndex(b.name), b.name);
         });
-        for (CleanupPlanFile& file : files) plan.cleanup.push_back({database, std::move(file)});
+        for (CleanupPlanFile& file : files) {
+          const auto after = replaced.find(file.name);
+          std::string reason = file.verdict == CleanupVerdict::kDelete && after != replaced.end()
+                                   ? "deleted after today's " + after->second + " backup"
+                                   : std::string(CleanupVerdictText(file.verdict));
+          plan.cleanup.push_back({database, std::move(file), std::move(reason)});
+        }
       }
     }
     plans.push_back(std::move(plan));

@@ -14,9 +14,6 @@
 namespace mvx {
 namespace {
 
-constexpr long long kDayMs = 86400000LL;
-constexpr int kGapWindowDays = 800;  // two years and more: every rule repeats within it
-
 const std::map<std::string, std::string, std::less<>> kWeekdayWords = {
     {"일", "Sundays"},   {"월", "Mondays"}, {"화", "Tuesdays"}, {"수", "Wednesdays"},
     {"목", "Thursdays"}, {"금", "Fridays"}, {"토", "Saturdays"}};
@@ -66,23 +63,10 @@ std::string ScheduleInWords(const Settings& s) {
   std::string words = RuleInWords("full", s.fullType, fullDays, s.fullTime, "");
   words += ", " + RuleInWords("differential", s.incType, incDays, s.incTime,
                               otherDays ? " on the other days" : "");
-  words += ", every " + std::to_string(s.timerInt) + " s";
+  words += ", every " + std::to_string(CorrectedTimerInt(s.timerInt)) + " s";
   const std::optional<int> kept = RetentionDays(s.save);
   words += kept ? ", " + std::to_string(*kept) + " days kept" : ", no cleanup";
   return words;
-}
-
-int AllowedFullBackupAge(const Settings& settings, const LocalDateTime& today) {
-  const LocalDateTime start = AddMilliseconds(today, -kGapWindowDays * kDayMs);
-  int last = -1, longest = 0;
-  for (int i = 0; i <= kGapWindowDays; ++i) {
-    if (!ReachedToday(ScheduleForDay(settings, AddMilliseconds(start, i * kDayMs)).fullFrom)) {
-      continue;
-    }
-    if (last >= 0) longest = std::max(longest, i - last);
-    last = i;
-  }
-  return longest > 0 ? longest + 1 : 0;
 }
 
 }  // namespace mvx

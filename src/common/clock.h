@@ -52,6 +52,9 @@ class ManualClock final : public Clock {
 // Days from 1970-01-01 to the date of `t` (proleptic Gregorian).
 long long DayNumber(const LocalDateTime& t);
 
+// The local time of a moment given in seconds since 1970 (UTC).
+LocalDateTime LocalTimeOfUnixSeconds(long long seconds);
+
 // Adds milliseconds to a local time with calendar carry (no time-zone rules).
 LocalDateTime AddMilliseconds(const LocalDateTime& t, long long ms);
 

@@ -10,4 +10,17 @@ namespace mvx {
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 void UseUtf8Console();
 
+// UTF-8 output for as long as it lives; the console's code page as it was comes back at its
+// end, so the operator's shell is left as it was found (Windows; nothing elsewhere).
+class Utf8ConsoleScope {
+ public:
+  Utf8ConsoleScope();
+  ~Utf8ConsoleScope();
+  Utf8ConsoleScope(const Utf8ConsoleScope&) = delete;
+  Utf8ConsoleScope& operator=(const Utf8ConsoleScope&) = delete;
+
+ private:
+  unsigned previous_ = 0;  // 0: nothing to restore
+};
+
 }  // namespace mvx

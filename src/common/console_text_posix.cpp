@@ -9,4 +9,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 void UseUtf8Console() {}
 
+Utf8ConsoleScope::Utf8ConsoleScope() = default;
+Utf8ConsoleScope::~Utf8ConsoleScope() = default;
+
 }  // namespace mvx

@@ -34,4 +34,13 @@ std::vector<std::string> Utf8Arguments(int, char**) {
 
 void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
 
+Utf8ConsoleScope::Utf8ConsoleScope() {
+  const UINT current = GetConsoleOutputCP();  // 0 without a console
+  if (current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) previous_ = current;
+}
+
+Utf8ConsoleScope::~Utf8ConsoleScope() {
+  if (previous_ != 0) SetConsoleOutputCP(previous_);
+}
+
 }  // namespace mvx

@@ -2,11 +2,14 @@
 
 #include <cstdio>
 
+#include "common/text_util.h"
+
 namespace mvx {
 
 std::string JsonQuote(std::string_view text) {
   std::string quoted = "\"";
-  for (const char c : text) {
+  // JSON is UTF-8: a name in another encoding must not make the whole document invalid.
+  for (const char c : ValidUtf8(text)) {
     switch (c) {
       case '"':
         quoted += "\\\"";

@@ -38,6 +38,10 @@ bool StartsWith(std::string_view text, std::string_view prefix);
 // "a, b, c": the texts with ", " between them.
 std::string JoinedByCommas(const std::vector<std::string>& texts);
 
+// The text with every byte that does not start or continue a well-formed UTF-8 sequence
+// replaced by U+FFFD (overlong forms, surrogates and code points above U+10FFFF included).
+std::string ValidUtf8(std::string_view text);
+
 // Whole-text decimal integer in the range of int, with optional sign and
 // surrounding blanks; false when the text is not one.
 bool ParseInt(std::string_view text, int& out);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,9 @@ class ServiceControl {
                              std::string_view imagePath) = 0;
   // Starts a stopped or resumes a paused service and waits until it runs.
   virtual int StartServiceAndWait(std::string_view name) = 0;
+  // When the named service last entered its running state, in seconds since 1970 (UTC);
+  // nullopt when the manager does not say. Asked of a service found running.
+  virtual std::optional<long long> ServiceStartedAt(std::string_view) { return std::nullopt; }
 };
 
 // Where the Linux backend finds systemd. Windows ignores it.
@@ -76,6 +80,9 @@ class SystemServiceControl final : public ServiceControl {
   int InstallService(std::string_view name, std::string_view displayName,
                      std::string_view imagePath) override;
   int StartServiceAndWait(std::string_view name) override;
+  // systemd's ActiveEnterTimestamp of the unit; on Windows the creation time of the service's
+  // process.
+  std::optional<long long> ServiceStartedAt(std::string_view name) override;
 
  private:
   void LogInstallResult(int result);

@@ -102,6 +102,18 @@ int SystemServiceControl::QueryServiceState(std::string_view name) {
   return ServiceStateFromSystemd(shown.output);
 }
 
+std::optional<long long> SystemServiceControl::ServiceStartedAt(std::string_view name) {
+  if (!ValidUnitName(name)) return std::nullopt;
+  const ProgramResult shown =
+      RunProgram(paths_.systemctl,
+                 {"show", "--timestamp=unix", "-p", "ActiveEnterTimestamp", std::string(name)},
+                 kQueryLimit, stopRequested_, kShowOutputLimit);
+  if (!shown.finished || shown.exitCode != 0 || shown.output.size() >= kShowOutputLimit) {
+    return std::nullopt;
+  }
+  return ActiveEnterFromSystemd(shown.output);
+}
+
 int SystemServiceControl::InstallService(std::string_view name, std::string_view displayName,
                                          std::string_view imagePath) {
   if (name.empty() || displayName.empty() || imagePath.empty()) return kInstallEmptyArgument;

@@ -68,6 +68,34 @@ int SystemServiceControl::QueryServiceState(std::string_view name) {
   return StateCode(status.dwCurrentState);
 }
 
+std::optional<long long> SystemServiceControl::ServiceStartedAt(std::string_view name) {
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return std::nullopt;
+  const std::wstring wideName = WideFromUtf8(name);
+  ScHandle service(OpenServiceW(manager.get(), wideName.c_str(), SERVICE_QUERY_STATUS));
+  if (!service) return std::nullopt;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                            sizeof status, &needed) ||
+      status.dwCurrentState != SERVICE_RUNNING || status.dwProcessId == 0) {
+    return std::nullopt;
+  }
+  const std::unique_ptr<void, decltype(&CloseHandle)> process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId), &CloseHandle);
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) {
+    return std::nullopt;
+  }
+  // FILETIME counts 100 ns steps from 1601-01-01 (UTC).
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  constexpr unsigned long long kTicksPerSecond = 10000000ULL;
+  constexpr unsigned long long kSecondsFrom1601To1970 = 11644473600ULL;
+  if (ticks / kTicksPerSecond <= kSecondsFrom1601To1970) return std::nullopt;
+  return static_cast<long long>(ticks / kTicksPerSecond - kSecondsFrom1601To1970);
+}
+
 int SystemServiceControl::InstallService(std::string_view name, std::string_view displayName,
                                          std::string_view imagePath) {
   if (name.empty() || displayName.empty() || imagePath.empty()) return kInstallEmptyArgument;

@@ -43,4 +43,19 @@ int ServiceStateFromSystemd(std::string_view showOutput) {
   return kServiceStateUnknown;
 }
 
+std::optional<long long> ActiveEnterFromSystemd(std::string_view showOutput) {
+  const auto stamp = Property(showOutput, "ActiveEnterTimestamp");
+  // At most 18 digits: they always fit.
+  if (!stamp || stamp->size() < 2 || stamp->size() > 19 || stamp->front() != '@') {
+    return std::nullopt;
+  }
+  long long seconds = 0;
+  for (const char c : stamp->substr(1)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds == 0) return std::nullopt;  // systemd's "never"
+  return seconds;
+}
+
 }  // namespace mvx

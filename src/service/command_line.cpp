@@ -17,7 +17,7 @@ constexpr std::string_view kUsage =
     "  -silent     with -install or -uninstall: no message\n"
     "  -console    run in the foreground with the messages shown here; Ctrl+C stops\n"
     "  -version    show the program name and its file version\n"
-    "  -check [--json] [--ini PATH]\n"
+    "  -check [--json] [--timeout N] [--ini PATH]\n"
     "              try everything tonight's backup needs; writes nothing\n"
     "  -plan [--date YYYY-MM-DD] [--days N] [--json] [--ini PATH]\n"
     "              show what the agent would do on those days; writes nothing\n"
@@ -72,8 +72,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::optional<int> AnswerCommandLine(const CommandLine& command, std::ostream& out,
                                      std::ostream& err) {
   // Whatever else is asked, nothing starts on a command line that is not understood.
-  const bool otherSwitch = command.install || command.uninstall || command.silent ||
-                           command.console || command.help || command.version;
+  // -silent may come with a command: monitoring systems pass it to every call.
+  const bool otherSwitch =
+      command.install || command.uninstall || command.console || command.help || command.version;
   if (command.operatorCommand != OperatorCommand::kNone &&
       (otherSwitch || !command.unknown.empty())) {
     err << kProgramName << ": an operator command goes first and alone\n" << kUsage;

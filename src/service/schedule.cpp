@@ -64,6 +64,12 @@ bool DueAt(const std::optional<std::string>& from, std::string_view nowTime) {
 
 bool ReachedToday(const std::optional<std::string>& from) { return DueAt(from, "23:59"); }
 
+int CorrectedTimerInt(int timerInt) {
+  constexpr int kFloor = 500;
+  constexpr int kFallback = 1000;
+  return timerInt < kFloor ? kFallback : timerInt;
+}
+
 bool ScheduleHasWork(const Settings& settings) {
   return !settings.bkPath.empty() &&
          std::any_of(settings.databases.begin(), settings.databases.end(),

@@ -45,6 +45,9 @@ DaySchedule ScheduleForDay(const Settings& settings, const LocalDateTime& day);
 bool DueAt(const std::optional<std::string>& from, std::string_view nowTime);
 // True when a set time ("hh:mm") is reached on some tick of a day.
 bool ReachedToday(const std::optional<std::string>& from);
+// The interval between ticks the start makes of the TimerInt setting: values below 500 s
+// become 1000 s.
+int CorrectedTimerInt(int timerInt);
 // False when the evaluation stops before any backup work: no backup folder or no slot.
 bool ScheduleHasWork(const Settings& settings);
 

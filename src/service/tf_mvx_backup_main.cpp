@@ -26,8 +26,6 @@
 namespace mvx {
 namespace {
 
-constexpr int kTimerIntFloor = 500;
-constexpr int kTimerIntFallback = 1000;
 // How often a stop reports that it waits, and looks again for late statements.
 constexpr std::chrono::milliseconds kStopPendingEvery{1000};
 // Past statementGrace and cancelGrace, how long a stop still waits for the undo
@@ -214,7 +212,7 @@ bool TfMvxBackupMain::RunStartSteps() {
       skipped.emplace_back(step.name);
     }
   }
-  if (settings_.timerInt < kTimerIntFloor) settings_.timerInt = kTimerIntFallback;
+  settings_.timerInt = CorrectedTimerInt(settings_.timerInt);
   if (!skipped.empty()) {
     try {
       textLog_.WriteFileLog("Start ran out of time, skipped: " + JoinedByCommas(skipped));

@@ -7,8 +7,8 @@
 #include <map>
 #include <optional>
 
-#include "common/date_text.h"
 #include "commands/plan_day.h"
+#include "common/date_text.h"
 #include "service/schedule.h"
 
 namespace mvx {
@@ -75,6 +75,11 @@ TEST(PlanCommandTest, EachDayOfAMonthIsWhatTheTickDid) {
          s.fullTime = "";
          s.incTime = "9:00";
        }},
+      {"times later than the last tick of the day",
+       [](Settings& s) {
+         s.fullTime = "23:45";
+         s.incTime = "23:30";
+       }},
       {"key-part on Wednesdays, no differentials",
        [](Settings& s) {
          s.incType = "0";
@@ -107,6 +112,10 @@ TEST(PlanCommandTest, EachDayOfAMonthIsWhatTheTickDid) {
       const DayRecord& did = actions.days[plan.date];
       EXPECT_EQ(FirstTick(plan.due.fullFrom), did.full);
       EXPECT_EQ(FirstTick(plan.due.differentialFrom), did.differential);
+      // A due pass no tick reached is the one the plan says may be missed.
+      EXPECT_EQ(plan.fullDue.Due() && !did.full, plan.fullDue.kind == DueKind::kMayBeMissed);
+      EXPECT_EQ(plan.differentialDue.Due() && !did.differential,
+                plan.differentialDue.kind == DueKind::kMayBeMissed);
       EXPECT_EQ(plan.keyPartDatabases.empty() ? std::nullopt : FirstTick(plan.due.keyPartFrom),
                 did.keyPart);
     }

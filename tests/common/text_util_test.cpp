@@ -57,6 +57,14 @@ TEST(TextUtil, TrimAndCase) {
   EXPECT_EQ(UpperAscii("Brivellon 금"), "BRIVELLON 금");
   EXPECT_TRUE(EqualsNoCase("tremolandix", "TREMOLANDIX"));
   EXPECT_FALSE(EqualsNoCase("tremolandix2", "TREMOLANDIX"));
+  // What is not UTF-8 becomes U+FFFD, one per byte; what is stays.
+  const std::string bad = "\xEF\xBF\xBD";
+  EXPECT_EQ(ValidUtf8("금고 a"), "금고 a");
+  EXPECT_EQ(ValidUtf8("\xB1\xDD"), bad + bad);                      // CP949 bytes
+  EXPECT_EQ(ValidUtf8("a\xEA\xB8"), "a" + bad + bad);               // cut short
+  EXPECT_EQ(ValidUtf8("\xC0\x80"), bad + bad);                      // overlong
+  EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), bad + bad + bad);            // a surrogate
+  EXPECT_EQ(ValidUtf8("\xF4\x90\x80\x80"), bad + bad + bad + bad);  // past U+10FFFF
 }
 
 TEST(TextUtil, ParseInt) {

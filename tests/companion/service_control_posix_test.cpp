@@ -85,6 +85,20 @@ TEST_F(SystemdControl, StateOfTheUnit) {
   EXPECT_EQ(Control().QueryServiceState("--all"), -1);
   EXPECT_TRUE(Recorded().empty());
   EXPECT_EQ(Control(dir.file("none")).QueryServiceState("RidOdadezMain"), -2);
+
+  // When the unit last became active, as seconds since 1970.
+  const std::pair<std::string, std::optional<long long>> started[] = {
+      {"ActiveEnterTimestamp=@1710489600", 1710489600},
+      {"ActiveEnterTimestamp=", std::nullopt},  // never active
+      {"ActiveEnterTimestamp=@0", std::nullopt},
+      {"ActiveEnterTimestamp=Fri 2024-03-15 08:00:00 UTC", std::nullopt},
+      {"ShowExit=1\nShowError=Failed to connect to bus", std::nullopt},
+  };
+  for (const auto& [state, expected] : started) {
+    State("LoadState=loaded\nActiveState=active\n" + state + "\n");
+    EXPECT_EQ(Control().ServiceStartedAt("fMvxBackupMain"), expected) << state;
+    EXPECT_EQ(Recorded(), "show --timestamp=unix -p ActiveEnterTimestamp fMvxBackupMain\n");
+  }
 }
 
 TEST_F(SystemdControl, InstallWritesEnablesAndLogsTheResult) {

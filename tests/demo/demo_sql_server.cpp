@@ -44,7 +44,7 @@ int main() {
   server.addRule("@@SERVERNAME", Rows({{""}, {""}}, {{"DEMO", "16.0.4135.4"}}));
   server.addRule("from sys\\.databases",
                  Rows({{"state_desc"}, {"recovery_model_desc"}}, {{"ONLINE", "FULL"}}));
-  server.addRule("IS_SRVROLEMEMBER", Rows({{""}, {""}}, {{"1", "1"}}));
+  server.addRule("IS_SRVROLEMEMBER", Rows({{""}, {""}, {""}, {""}}, {{"1", "1", "1", "1"}}));
   server.addRule("msdb\\.dbo\\.backupset", Rows({{"backup_finish_date"}, {"file"}}, {}));
   server.addRule("xp_fileexist",
                  Rows({{"File Exists"}, {"File is a Directory"}, {"Parent"}}, {{"0", "1", "1"}}));

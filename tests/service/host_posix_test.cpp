@@ -58,6 +58,7 @@ TEST(CommandLine, HelpVersionAndUnknownSwitchesAnswerWithoutStarting) {
       {{"/install", "/silent"}, std::nullopt, "", ""},
       {{"-check", "--json"}, std::nullopt, "", ""},
       {{"-install", "-check"}, 2, "", "operator command goes first and alone"},
+      {{"-silent", "-check"}, std::nullopt, "", ""},
       {{"-plan", "-x", "/restore"}, std::nullopt, "", ""},
   };
   for (const Case& c : cases) {

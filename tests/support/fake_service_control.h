@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,12 @@ namespace mvx::testing {
 struct FakeServiceControl final : ServiceControl {
   int QueryServiceState(std::string_view name) override {
     calls.push_back("query " + std::string(name));
-    return state;
+    const auto own = stateOf.find(name);
+    return own != stateOf.end() ? own->second : state;
+  }
+  std::optional<long long> ServiceStartedAt(std::string_view name) override {
+    calls.push_back("started " + std::string(name));
+    return startedAt;
   }
   int InstallService(std::string_view name, std::string_view display,
                      std::string_view image) override {
@@ -25,6 +32,8 @@ struct FakeServiceControl final : ServiceControl {
   }
 
   int state = kServiceRunning, installResult = kInstallCreated, startResult = kStartRunning;
+  std::map<std::string, int, std::less<>> stateOf;  // a state of its own for a named service
+  std::optional<long long> startedAt;
   std::vector<std::string> calls;
 };
 

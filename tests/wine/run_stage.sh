@@ -175,6 +175,18 @@ else fail "continue"; fi
 if [ "$(grep -c '^\[sql' "$work/sql.log")" = "$batches_before" ]; then ok "pause and continue changed only the reported state"
 else fail "pause or continue sent SQL"; fi
 
+# -check reads the running agent's start from the service manager (its process's creation time);
+# settings written after it are not in force yet.
+wine "$agent" -check </dev/null >"$work/check-running.out" 2>>"$work/wine.log" || true
+if grep -q '^OK   Agent: fMvxBackupMain running' "$work/check-running.out"; then ok "-check: the agent runs"
+else fail "-check while running: $(grep Agent "$work/check-running.out" | tr -d '\r')"; fi
+sleep 1
+settings RazuRarevi Save 4
+wine "$agent" -check </dev/null >"$work/check-running.out" 2>>"$work/wine.log" || true
+if grep -q '^WARN Agent: .*settings changed since the agent started at' "$work/check-running.out"; then
+  ok "-check: settings written after the agent started"
+else fail "-check after a settings change: $(grep Agent "$work/check-running.out" | tr -d '\r')"; fi
+
 if ctl stop "$service" && ctl wait "$service" STOPPED 60; then ok "stopped"
 else fail "stop"; fi
 if wait_for 10 sql_has "RazuRarevi Stop"; then ok "\"RazuRarevi Stop\" written"
@@ -191,10 +203,14 @@ sql_lines_before="$(wc -l <"$work/sql.log")"
 check_code=0
 wine "$agent" -check </dev/null >"$work/check.out" 2>>"$work/wine.log" || check_code=$?
 check_summary="$(head -n1 "$work/check.out" | tr -d '\r')"
+# The agent was stopped above, and the scripted server writes no backup files: CRITICAL, with
+# the agent's state read from the service manager and perfdata after the summary.
 case "$check_code:$check_summary" in
-  "0:RAZURAREVI OK - "* | "1:RAZURAREVI WARNING - "*) ok "-check exit $check_code: $check_summary" ;;
+  "2:RAZURAREVI CRITICAL - "*"Agent"*" | "*"'free space'="*) ok "-check exit $check_code: $check_summary" ;;
   *) tr -d '\r' <"$work/check.out"; fail "-check exit $check_code: $check_summary" ;;
 esac
+if grep -q '^FAIL Agent: fMvxBackupMain stopped' "$work/check.out"; then ok "-check: the agent is stopped"
+else fail "-check: $(grep Agent "$work/check.out" | tr -d '\r')"; fi
 if grep -q '^OK   SQL Server: .*version' "$work/check.out" && grep -q 'Backup folder: .* is a folder for the server' "$work/check.out"; then
   ok "-check reached the scripted server and saw the backup folder"
 else fail "-check: $(tr -d '\r' <"$work/check.out")"; fi
@@ -210,7 +226,7 @@ if [ "$plan_code" = 2 ]; then ok "-plan --days 40: usage error, exit 2"; else fa
 wait_for 10 sql_has "EXEC master.dbo.xp_fileexist" || true
 tail -n +"$((sql_lines_before + 1))" "$work/sql.log" | grep '^\[sql' >"$work/check.sql" || true
 if cmp -s "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.before" && [ -s "$work/check.sql" ] &&
-  ! grep -qvE '\] (select |EXEC master\.dbo\.xp_fileexist )' "$work/check.sql"; then
+  ! grep -qvE '\] (select |EXEC master\.dbo\.xp_fileexist |SET LOCK_TIMEOUT 5000$)' "$work/check.sql"; then
   ok "the settings file unchanged, only reads sent ($(wc -l <"$work/check.sql") batches)"
 else fail "-check or -plan wrote: $(head -n 20 "$work/check.sql")"; fi
 

@@ -1,6 +1,7 @@
 // systemctl for tests and the demo: answers from the state file MVX_SCRIPTED_SYSTEMCTL_STATE
 // ("KEY=value" lines) and appends each call to that file's name with ".calls" added.
-// "show" reports LoadState, ActiveState, SubState and FreezerState, or fails with ShowExit and
+// "show" reports LoadState, ActiveState, SubState, FreezerState and ActiveEnterTimestamp
+// (each when the file has it), or fails with ShowExit and
 // ShowError. OnStart (OnThaw) lists the ActiveState (FreezerState) values a "start" ("thaw") goes
 // through, one more at each later "show" (a step "KEY=value" sets that key), or "refuse".
 // "enable NAME" loads the unit when MVX_SYSTEMD_UNIT_DIR holds NAME.service, unless EnableExit.
@@ -37,7 +38,8 @@ int Run(State& state, const std::string& verb, const std::string& name) {
       std::cerr << state["ShowError"] << '\n';
       return std::atoi(state["ShowExit"].c_str());
     }
-    for (const char* key : {"LoadState", "ActiveState", "SubState", "FreezerState"}) {
+    for (const char* key :
+         {"LoadState", "ActiveState", "SubState", "FreezerState", "ActiveEnterTimestamp"}) {
       if (state.count(key) != 0) std::cout << key << '=' << state[key] << '\n';
     }
     if (!state["Queue"].empty()) Step(state, state["Queue"], state["QueueKey"]);
