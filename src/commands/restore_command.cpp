@@ -12,10 +12,10 @@ namespace {
 
 const CommandGrammar kRestoreGrammar{
     "-restore",
-    "usage: MvxRazuRarevi -restore DB [--date YYYY-MM-DD] [--as NEWNAME] [--replace] [--run] "
-    "[--ini PATH]\n",
+    "usage: MvxRazuRarevi -restore DB [--date YYYY-MM-DD] [--as NEWNAME] [--data-dir DIR] "
+    "[--log-dir DIR] [--replace] [--run] [--ini PATH]\n",
     {"--replace", "--run"},
-    {"--ini", "--date", "--as"},
+    {"--ini", "--date", "--as", "--data-dir", "--log-dir"},
     1};
 
 int UsageError(std::string_view reason, std::ostream& err) {
@@ -23,18 +23,17 @@ int UsageError(std::string_view reason, std::ostream& err) {
   return 2;
 }
 
-void ShowPlan(const RestoreRequest& request, std::ostream& out) {
+void ShowChain(const RestoreChain& chain, std::ostream& out) {
+  out << "  full backup:         " << chain.FullPath() << "\n  differential backup: "
+      << (chain.differential.empty() ? "none (the full backup alone)" : chain.DifferentialPath())
+      << "\n";
+}
+
+void ShowPlan(const RestoreRequest& request, const RestoreOutcome& outcome, std::ostream& out) {
   out << "Statements (nothing is sent without --run):\n";
-  for (const std::string& statement : RestoreStatements(request)) out << "  " << statement << "\n";
-  out << "With --run, each file's header is checked first (RESTORE HEADERONLY)";
-  if (!request.replace)
-    out << "; restoring over an existing " << request.target << " needs --replace";
-  out << ".\n";
-  if (request.moveFiles) {
-    out << "The MOVE clauses come from the server's file list (RESTORE FILELISTONLY): the files "
-           "go to its default data and log folders as "
-        << request.target << ".mdf, " << request.target << "_2.ndf, ..., " << request.target
-        << "_log.ldf.\n";
+  for (const std::string& statement : outcome.statements) out << "  " << statement << "\n";
+  if (!request.replace) {
+    out << "Restoring over an existing " << request.target << " needs --replace.\n";
   }
 }
 
@@ -58,41 +57,54 @@ int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions
   RestoreRequest request;
   request.database = words->names[0];
   request.target = asName.value_or(request.database);
-  request.moveFiles = asName && !EqualsNoCase(*asName, request.database);
+  request.dataDir = words->Value("--data-dir").value_or("");
+  request.logDir = words->Value("--log-dir").value_or("");
+  // Under its own name a database keeps the backup's paths unless folders
+  // are named (a new server with other drives).
+  request.moveFiles = (asName && !EqualsNoCase(*asName, request.database)) ||
+                      !request.dataDir.empty() || !request.logDir.empty();
   request.replace = words->Flag("--replace");
+  request.send = words->Flag("--run");
+  request.folder = settings.bkPath;
   const std::string date = dateWord.value_or(FormatDate(clock.Now()));
+  request.untilStamp = DateStamp(date);
   std::string reason;
-  std::optional<RestoreChain> chain = FindRestoreChain(settings, request.database, date, reason);
-  if (!chain) {
+  const std::optional<RestoreChain> named =
+      FindRestoreChain(settings, request.database, date, reason);
+  if (!named) {
     err << "MvxRazuRarevi -restore: " << reason << "; nothing to restore\n";
     return 2;
   }
-  request.chain = std::move(*chain);
 
   out << "Restore of " << request.database << " as it was on " << date;
   if (request.target != request.database) out << ", as " << request.target;
-  out << "\n  full backup:         " << request.chain.FullPath() << "\n  differential backup: "
-      << (request.chain.differential.empty() ? "none (the full backup alone)"
-                                             : request.chain.DifferentialPath())
-      << "\n";
-  if (!words->Flag("--run")) {
-    ShowPlan(request, out);
-    return 0;
-  }
-
+  out << "\n";
   SqlConnection connection;
   SqlQuery query(connection);
   std::string connectError;
   if (!ConnectToMaster(connection, settings, options.databasePort, connectError)) {
+    if (!request.send) {
+      out << "By the file names (headers not read):\n";
+      ShowChain(*named, out);
+    }
     err << "MvxRazuRarevi -restore: " << connectError << "\n";
     return 1;
   }
+  out << "Headers (RESTORE HEADERONLY and FILELISTONLY change nothing):\n";
   const RestoreOutcome outcome = RestoreOnServer(query, request, [&](std::string_view line) {
     out << "  " << line << "\n" << std::flush;
   });
   connection.Close();
+  if (outcome.chain) {
+    out << "Chain:\n";
+    ShowChain(*outcome.chain, out);
+  }
   switch (outcome.status) {
     case RestoreStatus::kRestored:
+      if (!request.send) {
+        ShowPlan(request, outcome, out);
+        return 0;
+      }
       out << "Restored " << request.target << ".\n";
       return 0;
     case RestoreStatus::kTargetExists:
