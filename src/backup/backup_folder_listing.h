@@ -27,10 +27,17 @@ class BackupFolderListing {
   // Callers replace the group's contents after deleting files, so the
   // listing stays what the folder holds. Null when there are none.
   Group* Find(std::size_t extensionIndex, const std::string& upperDatabase);
+  // The same for backups set aside after a failed verification ("<name>.bad").
+  Group* FindSetAside(std::size_t extensionIndex, const std::string& upperDatabase);
 
  private:
+  using Groups = std::unordered_map<std::string, std::array<Group, kBackupExtensions.size()>>;
+  static Group* FindIn(Groups& groups, std::size_t extensionIndex,
+                       const std::string& upperDatabase);
+
   std::string folder_;
-  std::unordered_map<std::string, std::array<Group, kBackupExtensions.size()>> groups_;
+  Groups groups_;
+  Groups setAside_;
 };
 
 }  // namespace mvx
