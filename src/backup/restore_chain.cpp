@@ -105,7 +105,119 @@ void ByDay(const std::vector<Candidate>& candidates, HeaderCache& cache, Take ta
   }
 }
 
+// Whether a backup finished at or after the moment (so it holds later changes).
+bool FinishedBy(const BackupHeader& header, std::string_view moment) {
+  return !moment.empty() && !header.backupFinishDate.empty() &&
+         std::string_view(header.backupFinishDate) >= moment;
+}
+
+// LSNs are decimal numbers of up to 25 digits.
+bool LsnLess(std::string_view a, std::string_view b) {
+  auto trimmed = [](std::string_view lsn) {
+    while (lsn.size() > 1 && lsn.front() == '0') lsn.remove_prefix(1);
+    return lsn;
+  };
+  a = trimmed(a);
+  b = trimmed(b);
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Minutes since 0000-03-01 of "yyyy-mm-dd hh:mm"; nullopt for another text.
+std::optional<long long> MinuteNumber(std::string_view text) {
+  if (text.size() < 16 || !AllDigits(text.substr(0, 4)) || !AllDigits(text.substr(5, 2)) ||
+      !AllDigits(text.substr(8, 2)) || !AllDigits(text.substr(11, 2)) ||
+      !AllDigits(text.substr(14, 2))) {
+    return std::nullopt;
+  }
+  auto number = [&](std::size_t at, std::size_t length) {
+    return std::stoll(std::string(text.substr(at, length)));
+  };
+  long long year = number(0, 4);
+  const long long month = number(5, 2);
+  year -= month <= 2 ? 1 : 0;
+  const long long era = year / 400;
+  const long long yearOfEra = year - era * 400;
+  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + number(8, 2) - 1;
+  const long long days =
+      era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return (days * 24 + number(11, 2)) * 60 + number(14, 2);
+}
+
 }  // namespace
+
+std::optional<std::string> LogBackupStamp(std::string_view fileName, std::string_view database) {
+  constexpr std::string_view kTail = ").trn";
+  constexpr std::size_t kStamp = 15;  // yyyymmdd-hhmmss
+  const std::string_view name = fileName;
+  if (name.size() < database.size() + 1 + kStamp + kTail.size() ||
+      name.size() != database.size() + 1 + kStamp + kTail.size() ||
+      !EqualsNoCase(name.substr(0, database.size()), database) || name[database.size()] != '(' ||
+      !EqualsNoCase(name.substr(name.size() - kTail.size()), kTail)) {
+    return std::nullopt;
+  }
+  const std::string_view stamp = name.substr(database.size() + 1, kStamp);
+  if (!AllDigits(stamp.substr(0, 8)) || stamp[8] != '-' || !AllDigits(stamp.substr(9))) {
+    return std::nullopt;
+  }
+  return std::string(stamp);
+}
+
+long long MinutesBetween(std::string_view from, std::string_view to) {
+  const std::optional<long long> a = MinuteNumber(from);
+  const std::optional<long long> b = MinuteNumber(to);
+  return a && b ? *b - *a : 0;
+}
+
+LogChainOutcome ExtendWithLogBackups(RestoreChain& chain, const std::vector<std::string>& logNames,
+                                     const BackupHeaderReader& readHeader,
+                                     std::string_view moment) {
+  LogChainOutcome outcome;
+  const bool withDifferential = !chain.differential.empty();
+  std::string previousName = withDifferential ? chain.differential : chain.full;
+  std::string lastLsn =
+      withDifferential ? chain.differentialHeader.lastLsn : chain.fullHeader.lastLsn;
+  if (!AllDigits(lastLsn)) return outcome;  // a header without LSNs: nothing to continue
+  for (const std::string& name : logNames) {
+    std::string reason;
+    const std::optional<BackupHeader> header = readHeader(chain.PathOf(name), reason);
+    if (!header) {
+      outcome.skipped.push_back(name + ": " + reason);
+      continue;
+    }
+    if (header->backupType != 2 ||
+        !EqualsNoCase(header->databaseName, chain.fullHeader.databaseName) ||
+        !AllDigits(header->firstLsn) || !AllDigits(header->lastLsn)) {
+      outcome.skipped.push_back(name + ": it holds " + Describe(*header) +
+                                ", not a log backup (type 2) with its LSNs");
+      continue;
+    }
+    if (!LsnLess(lastLsn, header->lastLsn)) continue;  // it ends before the chain does
+    // The first must hold the chain's last LSN; each next one starts where the one before ended.
+    const bool continues = chain.logs.empty() ? !LsnLess(lastLsn, header->firstLsn)
+                                              : !LsnLess(header->firstLsn, lastLsn) &&
+                                                    !LsnLess(lastLsn, header->firstLsn);
+    if (!continues) {
+      outcome.refused = "the log backups have a gap between " + previousName + " and " + name;
+      return outcome;
+    }
+    chain.logs.push_back(name);
+    chain.logHeaders.push_back(*header);
+    previousName = name;
+    lastLsn = header->lastLsn;
+    if (FinishedBy(*header, moment)) {
+      // A moment past a log's end would leave the database restoring: only
+      // the log that holds it stops there.
+      outcome.reachedMoment = true;
+      chain.stopAt = std::string(moment);
+      break;
+    }
+  }
+  return outcome;
+}
 
 std::string RestoreChain::PathOf(std::string_view name) const {
   return folder + "\\" + std::string(name);
@@ -135,7 +247,8 @@ std::optional<RestoreChain> ChooseRestoreChain(BackupFolderListing& listing,
 
 HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string_view database,
                                        std::string_view untilStamp,
-                                       const BackupHeaderReader& readHeader) {
+                                       const BackupHeaderReader& readHeader,
+                                       std::string_view moment) {
   HeaderChainChoice choice;
   const std::string upper = UpperAscii(database);
   const std::string wanted(database);
@@ -155,6 +268,10 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
     if (header->backupType != kFullBackupType || !EqualsNoCase(header->databaseName, wanted)) {
       choice.skipped.push_back(file.name + ": it holds " + Describe(*header) +
                                ", not a full backup (type 1) of " + wanted);
+      return false;
+    }
+    if (FinishedBy(*header, moment)) {
+      choice.skipped.push_back(file.name + ": it finished at " + header->backupFinishDate);
       return false;
     }
     chain.full = file.name;
@@ -186,6 +303,10 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
         !EqualsNoCase(header->databaseName, wanted)) {
       choice.skipped.push_back(file.name + ": it holds " + Describe(*header) +
                                ", not a differential backup (type 5) of " + wanted);
+      return false;
+    }
+    if (FinishedBy(*header, moment)) {
+      choice.skipped.push_back(file.name + ": it finished at " + header->backupFinishDate);
       return false;
     }
     if (!chain.fullHeader.backupSetGuid.empty() &&

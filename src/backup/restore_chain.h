@@ -31,6 +31,7 @@ struct RestoreChain {
   std::string full;          // file names inside the folder
   std::string differential;  // empty: the full alone
   std::vector<std::string> logs;
+  std::string stopAt;  // the moment the last log backup stops at; empty: at its end
   // Filled when the chain was chosen by the headers; the full's LastLSN is
   // where the first log backup has to take over.
   BackupHeader fullHeader;
@@ -70,8 +71,31 @@ struct HeaderChainChoice {
 // newest first (one day's files by their finish time), the first that holds
 // a full backup of `database`; then of the differentials dated from its day,
 // newest first, the first whose base is that full. Each file is read once.
+// With a `moment` ("yyyy-mm-dd hh:mm:ss"), files that finished at or after it
+// are skipped.
 HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string_view database,
                                        std::string_view untilStamp,
-                                       const BackupHeaderReader& readHeader);
+                                       const BackupHeaderReader& readHeader,
+                                       std::string_view moment = {});
+
+// The stamp ("yyyymmdd-hhmmss") of a log backup's name "<name>(<yyyymmdd>-<hhmmss>).trn" of
+// `database` (letter case ignored); nullopt for any other name.
+std::optional<std::string> LogBackupStamp(std::string_view fileName, std::string_view database);
+
+struct LogChainOutcome {
+  std::string refused;  // a gap: the two files between which it lies
+  std::vector<std::string> skipped;
+  bool reachedMoment = false;  // a log backup ends at or after the moment
+};
+
+// Appends to the chain the log backups among `logNames` (in the order taken)
+// that continue it: the first holds the LastLSN of the chain's last backup,
+// each next one starts where the one before ended. With a `moment`, the log
+// backups end with the first that finishes at or after it.
+LogChainOutcome ExtendWithLogBackups(RestoreChain& chain, const std::vector<std::string>& logNames,
+                                     const BackupHeaderReader& readHeader, std::string_view moment);
+
+// Whole minutes from `from` to `to` (both "yyyy-mm-dd hh:mm[:ss...]"); 0 when either is no time.
+long long MinutesBetween(std::string_view from, std::string_view to);
 
 }  // namespace mvx

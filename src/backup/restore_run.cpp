@@ -1,9 +1,12 @@
 #include "backup/restore_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <optional>
+#include <utility>
 
+#include "backup/backup_folder.h"
 #include "backup/restore_statements.h"
 #include "common/text_util.h"
 #include "db/query_helpers.h"
@@ -225,6 +228,50 @@ void SayNotes(SqlQuery& query, const HeaderChainChoice& choice, const RestoreSay
   }
 }
 
+// The log backups that continue the chain, from the folder, in the order they were taken.
+bool AddLogBackups(SqlQuery& query, const RestoreRequest& request, RestoreChain& chain,
+                   const RestoreSay& say, RestoreOutcome& outcome) {
+  const std::optional<BackupFileNameParts> base =
+      ParseBackupFileName(chain.differential.empty() ? chain.full : chain.differential);
+  const std::string baseDay = base ? base->stamp : std::string();
+  std::vector<std::string> names;
+  try {
+    names = ListBackupFolderFiles(request.folder, [&](std::string_view name) {
+      const std::optional<std::string> stamp = LogBackupStamp(name, request.database);
+      return stamp && stamp->substr(0, 8) >= baseDay;
+    });
+  } catch (const std::exception& error) {
+    outcome.reason = error.what();
+    return false;
+  }
+  // The stamp is the start of the backup: its order is the order taken.
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    return std::make_pair(*LogBackupStamp(a, request.database), a) <
+           std::make_pair(*LogBackupStamp(b, request.database), b);
+  });
+  const LogChainOutcome logs = ExtendWithLogBackups(
+      chain, names,
+      [&](const std::string& path, std::string& reason) {
+        return ReadHeader(query, path, say, reason);
+      },
+      request.moment);
+  for (const std::string& skipped : logs.skipped) say("skipped " + skipped);
+  if (!logs.refused.empty()) {
+    outcome.status = RestoreStatus::kRefused;
+    outcome.reason = logs.refused;
+    return false;
+  }
+  if (!request.moment.empty() && !logs.reachedMoment) {
+    const BackupHeader& newest = !chain.logHeaders.empty()    ? chain.logHeaders.back()
+                                 : chain.differential.empty() ? chain.fullHeader
+                                                              : chain.differentialHeader;
+    outcome.minutesMissing = std::max(0LL, MinutesBetween(newest.backupFinishDate, request.moment));
+    say("note: no log backup reaches " + request.moment + "; the restore ends with the newest, " +
+        std::to_string(outcome.minutesMissing) + " minutes before it");
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> RestoreStatements(const RestoreRequest& request, const RestoreChain& chain,
@@ -236,6 +283,14 @@ std::vector<std::string> RestoreStatements(const RestoreRequest& request, const 
   if (!chain.differential.empty()) {
     statements.push_back(RestoreDatabaseStatement(request.target, chain.DifferentialPath(),
                                                   chain.logs.empty(), differentialMoves));
+  }
+  // The log backups take the moves of the backup before them.
+  const std::vector<RestoreMove>& logMoves =
+      chain.differential.empty() ? fullMoves : differentialMoves;
+  for (std::size_t i = 0; i < chain.logs.size(); ++i) {
+    const bool last = i + 1 == chain.logs.size();
+    statements.push_back(RestoreLogStatement(request.target, chain.PathOf(chain.logs[i]), last,
+                                             last ? chain.stopAt : "", logMoves));
   }
   return statements;
 }
@@ -319,10 +374,12 @@ RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
   HeaderChainChoice choice;
   try {
     BackupFolderListing listing = BackupFolderListing::Read(request.folder);
-    choice = ChooseChainByHeaders(listing, request.database, request.untilStamp,
-                                  [&](const std::string& path, std::string& reason) {
-                                    return ReadHeader(query, path, say, reason);
-                                  });
+    choice = ChooseChainByHeaders(
+        listing, request.database, request.untilStamp,
+        [&](const std::string& path, std::string& reason) {
+          return ReadHeader(query, path, say, reason);
+        },
+        request.moment);
   } catch (const std::exception& error) {
     outcome.reason = error.what();
     return outcome;
@@ -334,7 +391,8 @@ RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
     return outcome;
   }
   SayNotes(query, choice, say);
-  const RestoreChain& chain = *choice.chain;
+  RestoreChain& chain = *choice.chain;
+  if (!AddLogBackups(query, request, chain, say, outcome)) return outcome;
   outcome.chain = chain;
 
   PlannedMoves moves;

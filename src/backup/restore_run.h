@@ -25,6 +25,7 @@ struct RestoreRequest {
   std::string dataDir;     // empty: the server's default data folder
   std::string logDir;      // empty: the server's default log folder
   bool replace = false;    // over an existing database
+  std::string moment;      // "yyyy-mm-dd hh:mm:ss": restore to it; empty: to the newest state
   bool send = true;        // false: read what is needed, restore nothing
   // Set: the restore is refused unless the target folders have the copy's
   // size plus a tenth free (folders this machine does not see are not judged).
@@ -48,6 +49,7 @@ struct RestoreOutcome {
   RestoreStatus status = RestoreStatus::kFailed;
   std::string reason;
   std::optional<RestoreChain> chain;    // once chosen
+  long long minutesMissing = 0;         // the moment lies this far after the newest log backup
   std::vector<std::string> statements;  // the RESTORE statements, sent or not
 };
 

@@ -99,6 +99,23 @@ std::string RestoreDatabaseStatement(std::string_view target, std::string_view f
   return statement;
 }
 
+std::string RestoreLogStatement(std::string_view target, std::string_view file, bool lastOfChain,
+                                std::string_view stopAt, const std::vector<RestoreMove>& moves) {
+  std::string statement = "RESTORE LOG " + SqlBracketed(target) + FromDisk(file) + " WITH ";
+  if (!lastOfChain) {
+    statement += "NORECOVERY";
+  } else if (!stopAt.empty()) {
+    statement += "STOPAT = N'" + NationalText(stopAt) + "', RECOVERY";
+  } else {
+    statement += "RECOVERY";
+  }
+  for (const RestoreMove& move : moves) {
+    statement += ", MOVE N'" + NationalText(move.logicalName) + "' TO N'" +
+                 NationalText(move.physicalName) + "'";
+  }
+  return statement;
+}
+
 std::string DatabaseExistsQuery(std::string_view name) {
   return "select name from master.dbo.sysdatabases where name = N'" + NationalText(name) + "'";
 }

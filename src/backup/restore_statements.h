@@ -43,6 +43,12 @@ std::string RestoreDatabaseStatement(std::string_view target, std::string_view f
                                      bool lastOfChain, const std::vector<RestoreMove>& moves = {},
                                      bool replace = false);
 
+// RESTORE LOG of one log backup of a chain: "WITH NORECOVERY" while more
+// follow; the last "WITH STOPAT = N'<stopAt>', RECOVERY" (or "WITH RECOVERY"
+// without a moment), then the moves.
+std::string RestoreLogStatement(std::string_view target, std::string_view file, bool lastOfChain,
+                                std::string_view stopAt, const std::vector<RestoreMove>& moves);
+
 // One row (name) when the database exists.
 std::string DatabaseExistsQuery(std::string_view name);
 std::string CheckDatabaseStatement(std::string_view name);  // DBCC CHECKDB, errors only

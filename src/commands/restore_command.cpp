@@ -1,3 +1,4 @@
+#include <cctype>
 #include <ostream>
 
 #include "backup/restore_run.h"
@@ -12,10 +13,10 @@ namespace {
 
 const CommandGrammar kRestoreGrammar{
     "-restore",
-    "usage: MvxRazuRarevi -restore DB [--date YYYY-MM-DD] [--as NEWNAME] [--data-dir DIR] "
-    "[--log-dir DIR] [--replace] [--run] [--ini PATH]\n",
+    "usage: MvxRazuRarevi -restore DB [--date YYYY-MM-DD | --at \"YYYY-MM-DD HH:MM[:SS]\"] "
+    "[--as NEWNAME] [--data-dir DIR] [--log-dir DIR] [--replace] [--run] [--ini PATH]\n",
     {"--replace", "--run"},
-    {"--ini", "--date", "--as", "--data-dir", "--log-dir"},
+    {"--ini", "--date", "--at", "--as", "--data-dir", "--log-dir"},
     1};
 
 int UsageError(std::string_view reason, std::ostream& err) {
@@ -23,10 +24,29 @@ int UsageError(std::string_view reason, std::ostream& err) {
   return 2;
 }
 
+// "YYYY-MM-DD HH:MM[:SS]" as "YYYY-MM-DD HH:MM:SS"; nullopt for any other text.
+std::optional<std::string> ParseMoment(const std::string& text) {
+  auto twoDigits = [&](std::size_t at, int most) {
+    return text.size() >= at + 2 && std::isdigit(static_cast<unsigned char>(text[at])) &&
+           std::isdigit(static_cast<unsigned char>(text[at + 1])) &&
+           (text[at] - '0') * 10 + (text[at + 1] - '0') <= most;
+  };
+  const bool withSeconds = text.size() == 19;
+  if ((text.size() != 16 && !withSeconds) || !ParseDateText(text.substr(0, 10)) ||
+      text[10] != ' ' || !twoDigits(11, 23) || text[13] != ':' || !twoDigits(14, 59) ||
+      (withSeconds && (text[16] != ':' || !twoDigits(17, 59)))) {
+    return std::nullopt;
+  }
+  return withSeconds ? text : text + ":00";
+}
+
 void ShowChain(const RestoreChain& chain, std::ostream& out) {
   out << "  full backup:         " << chain.FullPath() << "\n  differential backup: "
       << (chain.differential.empty() ? "none (the full backup alone)" : chain.DifferentialPath())
       << "\n";
+  for (const std::string& log : chain.logs)
+    out << "  log backup:          " << chain.PathOf(log) << "\n";
+  if (!chain.stopAt.empty()) out << "  stopping at:         " << chain.stopAt << "\n";
 }
 
 void ShowPlan(const RestoreRequest& request, const RestoreOutcome& outcome, std::ostream& out) {
@@ -49,6 +69,12 @@ int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions
   if (dateWord && !ParseDateText(*dateWord)) {
     return UsageError("--date takes a date as YYYY-MM-DD, not " + *dateWord, err);
   }
+  const std::optional<std::string> atWord = words->Value("--at");
+  const std::optional<std::string> moment = atWord ? ParseMoment(*atWord) : std::nullopt;
+  if (atWord && !moment) {
+    return UsageError("--at takes a moment as \"YYYY-MM-DD HH:MM[:SS]\", not " + *atWord, err);
+  }
+  if (atWord && dateWord) return UsageError("--date and --at exclude each other", err);
   const std::optional<OperatorSettings> loaded =
       LoadRestoreSettings(options, words->Value("--ini"), err);
   if (!loaded) return 1;
@@ -66,7 +92,9 @@ int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions
   request.replace = words->Flag("--replace");
   request.send = words->Flag("--run");
   request.folder = settings.bkPath;
-  const std::string date = dateWord.value_or(FormatDate(clock.Now()));
+  request.moment = moment.value_or("");
+  const std::string date =
+      moment ? moment->substr(0, 10) : dateWord.value_or(FormatDate(clock.Now()));
   request.untilStamp = DateStamp(date);
   std::string reason;
   const std::optional<RestoreChain> named =
@@ -76,7 +104,8 @@ int RunRestoreCommand(const std::vector<std::string>& args, const ServiceOptions
     return 2;
   }
 
-  out << "Restore of " << request.database << " as it was on " << date;
+  out << "Restore of " << request.database << " as it was "
+      << (moment ? "at " + *moment : "on " + date);
   if (request.target != request.database) out << ", as " << request.target;
   out << "\n";
   SqlConnection connection;

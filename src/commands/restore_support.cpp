@@ -78,7 +78,10 @@ std::optional<std::uint64_t> VisibleFreeBytes(std::string_view folder) {
 }
 
 std::string DescribeChain(const RestoreChain& chain) {
-  return chain.differential.empty() ? chain.full : chain.full + " + " + chain.differential;
+  std::string text =
+      chain.differential.empty() ? chain.full : chain.full + " + " + chain.differential;
+  if (!chain.logs.empty()) text += " + " + std::to_string(chain.logs.size()) + " log backup(s)";
+  return text;
 }
 
 }  // namespace mvx

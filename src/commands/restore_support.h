@@ -38,7 +38,7 @@ std::optional<RestoreChain> FindRestoreChain(const Settings& settings, std::stri
 // server's folders may be on another machine).
 std::optional<std::uint64_t> VisibleFreeBytes(std::string_view folder);
 
-// "<full> + <differential>" (file names), or the full alone.
+// "<full> + <differential> + <n> log backup(s)" (file names), or the full alone.
 std::string DescribeChain(const RestoreChain& chain);
 
 }  // namespace mvx

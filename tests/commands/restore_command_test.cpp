@@ -61,8 +61,15 @@ class RestoreCommandTest : public ::testing::Test {
 
   // The exit status and the output (error text included), with the folder left out.
   std::pair<int, std::string> Run(bool drill, const std::string& words) {
-    std::istringstream split(words);
-    std::vector<std::string> args{std::istream_iterator<std::string>(split), {}};
+    // Words are split at blanks, or at "|" when there is one (a value with a blank).
+    std::vector<std::string> args;
+    if (words.find('|') == std::string::npos) {
+      std::istringstream split(words);
+      args.assign(std::istream_iterator<std::string>(split), {});
+    } else {
+      std::istringstream split(words);
+      for (std::string word; std::getline(split, word, '|');) args.push_back(word);
+    }
     ServiceOptions options;
     options.exeDir = exe.dir();
     options.databasePort = server.port();
@@ -155,6 +162,33 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
     std::vector<std::string> files = {};  // more backups in the folder
     bool drill = false, down = false;
   };
+  // Log backups every quarter of an hour on the 14th, after the differential of the 12th.
+  auto header = [](std::string type, std::string set, std::string base, std::string first,
+                   std::string last, std::string finished) {
+    return Rows({{"DatabaseName"},
+                 {"BackupType"},
+                 {"BackupSetGUID"},
+                 {"DifferentialBaseGUID"},
+                 {"FirstLSN"},
+                 {"LastLSN"},
+                 {"BackupFinishDate"}},
+                {{"TremoLandix", type, set, base, first, last, finished}});
+  };
+  const std::vector<std::string> logFiles = {
+      "TremoLandix(20240314-140000).trn", "TremoLandix(20240314-141500).trn",
+      "TremoLandix(20240314-143000).trn", "TremoLandix(20240314-144500).trn"};
+  auto withLogs = [&](Rules more) {
+    Rules rules = {
+        {"HEADERONLY.*20240308", header("1", "F1", "", "10", "90", "2024-03-08 17:00")},
+        {"HEADERONLY.*20240312", header("5", "D1", "f1", "95", "150", "2024-03-12 17:00")},
+        {"HEADERONLY.*140000", header("2", "L1", "", "100", "200", "2024-03-14 14:00:05")},
+        {"HEADERONLY.*141500", header("2", "L2", "", "200", "300", "2024-03-14 14:15:05")},
+        {"HEADERONLY.*143000", header("2", "L3", "", "300", "400", "2024-03-14 14:30:05")},
+        {"HEADERONLY.*144500", header("2", "L4", "", "400", "500", "2024-03-14 14:45:05")}};
+    rules.insert(rules.begin(), more.begin(), more.end());
+    return rules;
+  };
+  const std::string logFrom = "RESTORE LOG [TremoLandix] FROM DISK = N'TremoLandix(20240314-1";
   const std::vector<Case> cases = {
       {"TremoLandix", {}, 0, kHeaders, "\n  " + restores.substr(0, restores.find('|')) + "\n"},
       {"TremoLandix --date 2024-03-05",
@@ -324,6 +358,30 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        "not enough free space in " + folder,
        {},
        true},
+      // Restores to a moment: inside the log backups, after the newest, before the differential
+      // (whose full's logs are not in the folder: a gap), and to the newest state by default.
+      {"TremoLandix|--at|2024-03-14 14:20", withLogs({}), 0, std::nullopt,
+       "12).inc' WITH NORECOVERY, STATS = 5\n  " + logFrom + "40000).trn' WITH NORECOVERY\n  " +
+           logFrom + "41500).trn' WITH NORECOVERY\n  " + logFrom +
+           "43000).trn' WITH STOPAT = N'2024-03-14 14:20:00', RECOVERY\n",
+       logFiles},
+      {"TremoLandix|--at|2024-03-14 18:00", withLogs({}), 0, std::nullopt, "195 minutes before it",
+       logFiles},
+      {"TremoLandix|--at|2024-03-14 18:00", withLogs({}), 0, std::nullopt,
+       "44500).trn' WITH RECOVERY\n", logFiles},
+      {"TremoLandix|--at|2024-03-12 10:00:30|--run", withLogs({}), 2, std::nullopt,
+       "a gap between TremoLandix(20240308).ful and TremoLandix(20240314-140000).trn", logFiles},
+      {"TremoLandix",
+       withLogs(
+           {{"HEADERONLY.*143000", header("2", "L3", "", "310", "400", "2024-03-14 14:30:05")}}),
+       2, std::nullopt,
+       "gap between TremoLandix(20240314-141500).trn and TremoLandix(20240314-143000).trn",
+       logFiles},
+      {"TremoLandix", withLogs({}), 0, std::nullopt, "44500).trn' WITH RECOVERY\n", logFiles},
+      {"TremoLandix", withLogs({}), 0, std::nullopt,
+       "chain: TremoLandix(20240308).ful + TremoLandix(20240312).inc + 4 log backup(s)", logFiles,
+       true},
+      {"TremoLandix|--at|2024-03-14 25:00", {}, 2, "", "usage:"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words + (c.rules.empty() ? "" : " " + c.rules.front().pattern));
