@@ -153,8 +153,7 @@ std::optional<std::string> LogBackupStamp(std::string_view fileName, std::string
   constexpr std::string_view kTail = ").trn";
   constexpr std::size_t kStamp = 15;  // yyyymmdd-hhmmss
   const std::string_view name = fileName;
-  if (name.size() < database.size() + 1 + kStamp + kTail.size() ||
-      name.size() != database.size() + 1 + kStamp + kTail.size() ||
+  if (database.empty() || name.size() != database.size() + 1 + kStamp + kTail.size() ||
       !EqualsNoCase(name.substr(0, database.size()), database) || name[database.size()] != '(' ||
       !EqualsNoCase(name.substr(name.size() - kTail.size()), kTail)) {
     return std::nullopt;
