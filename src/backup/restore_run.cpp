@@ -178,7 +178,10 @@ std::optional<PlannedMoves> PlanMoves(SqlQuery& query, const RestoreRequest& req
     for (const RestoreMove& move : moves) {
       if (!EqualsNoCase(move.logicalName, file.logicalName)) continue;
       if (!chain.differential.empty()) planned.differential.push_back(move);
-      planned.bytesPerFolder[FolderOf(move.physicalName)] += file.size;
+      // Sizes come from a file: a sum that would overflow stays at a bound no disk has.
+      constexpr unsigned long long kBound = 1ULL << 60;
+      unsigned long long& bytes = planned.bytesPerFolder[FolderOf(move.physicalName)];
+      bytes = std::min(kBound, bytes + std::min(kBound, file.size));
       break;
     }
   }

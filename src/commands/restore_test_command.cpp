@@ -40,14 +40,16 @@ std::vector<std::string> SlotDatabases(const Settings& settings) {
   return names;
 }
 
-// Drops the copy, ending every session in it first; the reason when that fails.
+// Drops the copy, ending every session in it first; the reason when that fails. A copy
+// left restoring by a failed restore refuses the ALTER but not the DROP.
 std::string DropCopy(SqlQuery& query, const std::string& copy, const RestoreSay& say) {
-  for (const std::string& statement : {SingleUserStatement(copy), DropDatabaseStatement(copy)}) {
-    say(statement);
-    const StatementOutcome done = RunStatement(query, statement);
-    if (!done.succeeded) return "could not drop " + copy + ": " + done.error;
-  }
-  return {};
+  const std::string singleUser = SingleUserStatement(copy);
+  say(singleUser);
+  static_cast<void>(RunStatement(query, singleUser));
+  const std::string drop = DropDatabaseStatement(copy);
+  say(drop);
+  const StatementOutcome dropped = RunStatement(query, drop);
+  return dropped.succeeded ? std::string() : "could not drop " + copy + ": " + dropped.error;
 }
 
 // Drops the copy when the server has it; the reason when that fails.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -355,7 +356,7 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
          Rows({{"LogicalName"}, {"Type"}, {"Size"}}, {{"Tl", "D", "900000000000000000"}})}},
        1,
        any,
-       "not enough free space in " + folder,
+       "MB needed (the copy's 858306884766 MB plus 10%)",
        {},
        true},
       // Restores to a moment: inside the log backups, after the newest, before the differential
@@ -390,9 +391,13 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
     server.setDown(c.down);
     for (const Rule& rule : c.rules) server.addRule(rule.pattern, rule.reply, rule.times);
     Serve();
-    for (const std::string& file : c.files) backups.write("set/" + file, "");
+    // UTF-8 names, also where the narrow file functions take the ANSI code page.
+    auto inFolder = [&](const std::string& file) {
+      return std::filesystem::path(folder) / std::u8string(file.begin(), file.end());
+    };
+    for (const std::string& file : c.files) std::ofstream(inFolder(file)).put('x');
     const auto [status, said] = Run(c.drill, c.words);
-    for (const std::string& file : c.files) std::filesystem::remove(folder + "/" + file);
+    for (const std::string& file : c.files) std::filesystem::remove(inFolder(file));
     EXPECT_EQ(status, c.status) << said;
     // A text ending in "|" is what the statements sent begin with.
     if (c.sent && !c.sent->empty() && c.sent->back() == '|') {
