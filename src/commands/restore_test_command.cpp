@@ -89,9 +89,9 @@ TestResult TestDatabase(SqlConnection& connection, SqlQuery& query, const Settin
   const std::optional<RestoreChain> named =
       FindRestoreChain(settings, database, today, result.reason);
   if (!named) return result;
+  result.chain = DescribeChain(*named);  // until the headers have chosen
   if (!connection.IsOpen() &&
       !ConnectToMaster(connection, settings, options.databasePort, result.reason)) {
-    result.chain = DescribeChain(*named);
     return result;
   }
   RestoreRequest request;
