@@ -1,15 +1,26 @@
 // Any file name parses without failing; a name taken as a backup is one the service could have
-// written for that database, date and extension.
+// written for that database, date and extension; so are a set-aside backup and a log backup.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "backup/backup_file_name.h"
+#include "backup/restore_chain.h"
 #include "common/text_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view name(reinterpret_cast<const char*>(data), size);
+  // A backup set aside is a backup's name with ".bad" after it.
+  if (mvx::ParseSetAsideFileName(name) &&
+      !mvx::ParseBackupFileName(name.substr(0, name.size() - mvx::kSetAsideSuffix.size()))) {
+    std::abort();
+  }
+  // A log backup's stamp is "yyyymmdd-hhmmss" of the name given before its "(".
+  const std::string_view database = name.substr(0, name.find('('));
+  if (const auto stamp = mvx::LogBackupStamp(name, database)) {
+    if (stamp->size() != 15 || (*stamp)[8] != '-' || database.empty()) std::abort();
+  }
   const auto parts = mvx::ParseBackupFileName(name);
   if (!parts) return 0;
   if (parts->upperName.empty() || parts->stamp.size() != mvx::kBackupStampLength) std::abort();

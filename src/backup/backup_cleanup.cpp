@@ -66,24 +66,27 @@ void CleanupRound::RemoveOldBackups(std::string_view today, std::string_view dat
   const std::string upperDatabase = UpperAscii(database);
   bool deletionFailed = false;
   for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
-    BackupFolderListing::Group* files = listing.Find(pattern, upperDatabase);
-    if (files == nullptr) continue;
-    const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff);
-    BackupFolderListing::Group kept;
-    kept.reserve(files->size());
-    for (std::size_t i = 0; i < files->size(); ++i) {
-      std::string& name = (*files)[i];
-      if (verdicts[i] != CleanupVerdict::kDelete) {
-        kept.push_back(std::move(name));
-      } else if (DeleteBackupFile(folder, name)) {
-        engine_.serviceTables_.WriteServiceLog("",
-                                               std::string(kOldFileDeleted) + folder + "\\" + name);
-      } else {
-        deletionFailed = true;
-        kept.push_back(std::move(name));
+    for (const bool setAside : {false, true}) {
+      BackupFolderListing::Group* files = setAside ? listing.FindSetAside(pattern, upperDatabase)
+                                                   : listing.Find(pattern, upperDatabase);
+      if (files == nullptr) continue;
+      const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff, !setAside);
+      BackupFolderListing::Group kept;
+      kept.reserve(files->size());
+      for (std::size_t i = 0; i < files->size(); ++i) {
+        std::string& name = (*files)[i];
+        if (verdicts[i] != CleanupVerdict::kDelete) {
+          kept.push_back(std::move(name));
+        } else if (DeleteBackupFile(folder, name)) {
+          engine_.serviceTables_.WriteServiceLog(
+              "", std::string(kOldFileDeleted) + folder + "\\" + name);
+        } else {
+          deletionFailed = true;
+          kept.push_back(std::move(name));
+        }
       }
+      *files = std::move(kept);
     }
-    *files = std::move(kept);
   }
   if (deletionFailed) engine_.SendEventReport(database, kDeleteFailedCode);
 }

@@ -9,8 +9,10 @@
 namespace mvx {
 namespace {
 
-// The date of a listed name, which has the exact form "<name>(<8 digits>)<ext>".
+// The date of a listed name, which has the exact form "<name>(<8 digits>)<ext>", ".bad" after
+// it for a backup set aside.
 std::string_view StampOf(std::string_view name) {
+  if (ParseSetAsideFileName(name)) name.remove_suffix(kSetAsideSuffix.size());
   constexpr std::size_t kFromEnd = kBackupStampLength + 1 + kBackupExtensions[0].size();
   return name.substr(name.size() - kFromEnd, kBackupStampLength);
 }
@@ -34,7 +36,7 @@ std::string_view CleanupVerdictText(CleanupVerdict verdict) {
 }
 
 std::vector<CleanupVerdict> ChooseOldBackups(const BackupFolderListing::Group& names,
-                                             std::string_view cutoffStamp) {
+                                             std::string_view cutoffStamp, bool keepNewest) {
   // The newest backup stays whatever its age: while backups keep failing (a full disk, a
   // folder the server may no longer write) it is the last good one, and only a newer backup
   // may replace it.
@@ -44,7 +46,7 @@ std::vector<CleanupVerdict> ChooseOldBackups(const BackupFolderListing::Group& n
   verdicts.reserve(names.size());
   for (const std::string& name : names) {
     const std::string_view stamp = StampOf(name);
-    if (stamp == newest) {
+    if (keepNewest && stamp == newest) {
       verdicts.push_back(CleanupVerdict::kNewestOfItsKind);
     } else if (!(stamp < cutoffStamp)) {
       verdicts.push_back(CleanupVerdict::kYoungerThanRetention);
@@ -66,9 +68,11 @@ std::vector<CleanupPlanFile> PlanOldBackups(BackupFolderListing& listing,
   const std::string cutoff = CutoffStamp(today, *days);
   const std::string upperDatabase = UpperAscii(database);
   for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
-    BackupFolderListing::Group* files = listing.Find(pattern, upperDatabase);
-    if (files != nullptr) {
-      const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff);
+    for (const bool setAside : {false, true}) {
+      BackupFolderListing::Group* files = setAside ? listing.FindSetAside(pattern, upperDatabase)
+                                                   : listing.Find(pattern, upperDatabase);
+      if (files == nullptr) continue;
+      const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff, !setAside);
       BackupFolderListing::Group kept;
       for (std::size_t i = 0; i < files->size(); ++i) {
         std::string& name = (*files)[i];

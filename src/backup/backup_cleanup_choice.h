@@ -21,9 +21,10 @@ enum class CleanupVerdict {
 std::string_view CleanupVerdictText(CleanupVerdict verdict);
 
 // The verdict on each name of one database and extension (names of the exact form), in the
-// same order: older than the cut-off stamp goes unless it is the newest.
+// same order: older than the cut-off stamp goes unless it is the newest. Backups set aside
+// ("<name>.bad", `keepNewest` false) are no last good backup: their age alone decides.
 std::vector<CleanupVerdict> ChooseOldBackups(const BackupFolderListing::Group& names,
-                                             std::string_view cutoffStamp);
+                                             std::string_view cutoffStamp, bool keepNewest = true);
 
 struct CleanupPlanFile {
   std::string name;

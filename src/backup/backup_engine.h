@@ -68,6 +68,10 @@ class BackupEngine {
   Verification VerifyBackup(std::string_view database, std::string_view fileName);
   // The outcome's activity row, written after the backup's own row.
   void RecordVerification(std::string_view database, Verification verification);
+  // A backup that failed its verification is no backup of its day: it becomes
+  // "<file>.bad" (the database's older one of that extension goes), so the
+  // next tick takes the backup again.
+  void SetAsideFailedBackup(std::string_view database, std::string_view fileName);
 
   void RunPass(std::string_view today, std::string_view extension, bool full);
   void RecordOutcome(std::string_view database, std::string_view message,

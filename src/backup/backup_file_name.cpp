@@ -49,4 +49,12 @@ std::optional<BackupFileNameParts> ParseBackupFileName(std::string_view fileName
                              static_cast<std::size_t>(extension)};
 }
 
+std::optional<BackupFileNameParts> ParseSetAsideFileName(std::string_view fileName) {
+  if (fileName.size() <= kSetAsideSuffix.size() ||
+      !EqualsNoCase(fileName.substr(fileName.size() - kSetAsideSuffix.size()), kSetAsideSuffix)) {
+    return std::nullopt;
+  }
+  return ParseBackupFileName(fileName.substr(0, fileName.size() - kSetAsideSuffix.size()));
+}
+
 }  // namespace mvx

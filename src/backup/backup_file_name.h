@@ -39,4 +39,10 @@ struct BackupFileNameParts {
 // nullopt.
 std::optional<BackupFileNameParts> ParseBackupFileName(std::string_view fileName);
 
+// A backup whose verification failed keeps its name with this after it.
+inline constexpr std::string_view kSetAsideSuffix = ".bad";
+
+// The parts of a name "<name>(<8 digits>)<extension>.bad"; nullopt for any other.
+std::optional<BackupFileNameParts> ParseSetAsideFileName(std::string_view fileName);
+
 }  // namespace mvx

@@ -27,6 +27,10 @@ bool DeleteBackupFile(std::string_view folder, std::string_view name);
 // and for one that is gone; asks without changing anything.
 bool BackupFileWritable(std::string_view folder, std::string_view name);
 
+// Renames the file of that path to "<path>.bad", replacing one of that name; false when the
+// system refuses.
+bool SetAsideBackupFile(std::string_view path);
+
 // True only when a file (not a folder) of that path is known to exist: a
 // backup is never skipped on a doubtful answer.
 bool BackupFileExists(std::string_view path);

@@ -30,10 +30,17 @@ class BackupFolderListing {
   // Counts a name of the exact form as if the folder held it (a plan assuming a backup it
   // expects to be written); false for any other name.
   bool Add(std::string name);
+  // The same for backups set aside after a failed verification ("<name>.bad").
+  Group* FindSetAside(std::size_t extensionIndex, const std::string& upperDatabase);
 
  private:
+  using Groups = std::unordered_map<std::string, std::array<Group, kBackupExtensions.size()>>;
+  static Group* FindIn(Groups& groups, std::size_t extensionIndex,
+                       const std::string& upperDatabase);
+
   std::string folder_;
-  std::unordered_map<std::string, std::array<Group, kBackupExtensions.size()>> groups_;
+  Groups groups_;
+  Groups setAside_;
 };
 
 }  // namespace mvx

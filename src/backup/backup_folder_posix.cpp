@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -62,6 +63,11 @@ bool BackupFileWritable(std::string_view folder, std::string_view name) {
 bool DeleteBackupFile(std::string_view folder, std::string_view name) {
   if (!BackupFileWritable(folder, name)) return false;
   return unlink((NativePath(folder) + "/" + std::string(name)).c_str()) == 0;
+}
+
+bool SetAsideBackupFile(std::string_view path) {
+  const std::string native = NativePath(path);
+  return !native.empty() && rename(native.c_str(), (native + ".bad").c_str()) == 0;
 }
 
 bool BackupFileExists(std::string_view path) {

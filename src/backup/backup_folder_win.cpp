@@ -80,6 +80,12 @@ bool DeleteBackupFile(std::string_view folder, std::string_view name) {
   return DeleteFileW(Wide(path).c_str()) != 0;
 }
 
+bool SetAsideBackupFile(std::string_view path) {
+  if (path.empty()) return false;
+  const std::string target = std::string(path) + ".bad";
+  return MoveFileExW(Wide(path).c_str(), Wide(target).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool BackupFileExists(std::string_view path) {
   if (path.empty()) return false;
   const DWORD attributes = GetFileAttributesW(Wide(path).c_str());

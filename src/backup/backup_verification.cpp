@@ -2,8 +2,12 @@
 #include <string>
 
 #include "backup/backup_engine.h"
+#include "backup/backup_file_name.h"
+#include "backup/backup_folder.h"
+#include "backup/backup_folder_listing.h"
 #include "backup/backup_statements.h"
 #include "common/text_log.h"
+#include "common/text_util.h"
 #include "db/query_helpers.h"
 
 namespace mvx {
@@ -27,6 +31,39 @@ BackupEngine::Verification BackupEngine::VerifyBackup(std::string_view database,
     // The row still tells the operator; a log that cannot be written stops nothing.
   }
   return Verification::kFailed;
+}
+
+void BackupEngine::SetAsideFailedBackup(std::string_view database, std::string_view fileName) {
+  ++folderWrites_;
+  const std::string name(fileName.substr(fileName.find_last_of('\\') + 1));
+  const std::optional<BackupFileNameParts> parts = ParseBackupFileName(name);
+  std::string trouble;
+  try {
+    BackupFolderListing listing = BackupFolderListing::Read(settings_.bkPath);
+    if (parts) {
+      if (const BackupFolderListing::Group* older =
+              listing.FindSetAside(parts->extension, parts->upperName)) {
+        for (const std::string& old : *older) {
+          if (!EqualsNoCase(old, name + std::string(kSetAsideSuffix))) {
+            DeleteBackupFile(settings_.bkPath, old);
+          }
+        }
+      }
+    }
+  } catch (const std::exception& error) {
+    trouble = error.what();
+  }
+  // A file that cannot be renamed must not stand for the day's backup either.
+  if (!SetAsideBackupFile(fileName) && !DeleteBackupFile(settings_.bkPath, name)) {
+    trouble += (trouble.empty() ? "" : "; ") + std::string("the file stays as it is");
+  }
+  if (trouble.empty()) return;
+  try {
+    database_.textLog().WriteFileLog(std::string(kVerifyFailed) + " " + std::string(database) +
+                                     " " + std::string(fileName) + ": " + trouble);
+  } catch (const std::exception&) {
+    // The activity row still tells the operator.
+  }
 }
 
 void BackupEngine::RecordVerification(std::string_view database, Verification verification) {

@@ -18,9 +18,11 @@ void BackupEngine::BackupDatabaseDifferential(std::string_view database,
   if (RunStatement(sqlQuery_, DifferentialBackupStatement(database, fileName, settings_.verify))
           .succeeded) {
     const Verification verified = VerifyBackup(database, fileName);
-    serviceTables_.WriteServiceLog(database, kIncrementDone);
+    const bool verifiedBad = verified == Verification::kFailed;
+    if (verifiedBad) SetAsideFailedBackup(database, fileName);
+    serviceTables_.WriteServiceLog(database, verifiedBad ? kIncrementFailed : kIncrementDone);
     RecordVerification(database, verified);
-    SendEventReport(database, kIncrementDoneCode);
+    SendEventReport(database, verifiedBad ? kIncrementFailedCode : kIncrementDoneCode);
   } else {
     RecordOutcome(database, kIncrementFailed, kIncrementFailedCode);
   }

@@ -56,6 +56,8 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
     return;
   }
   const Verification verified = VerifyBackup(database, fileName);
+  const bool verifiedBad = verified == Verification::kFailed;
+  if (verifiedBad) SetAsideFailedBackup(database, fileName);
 
   // The log shrink acts on the current database's log, so it runs only when
   // the switch to this database really happened.
@@ -82,15 +84,15 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
     }
   }
   ExecuteStatement(query, kUseMaster);
-  // The backup file exists, so the outcome is a success; the operator reads
-  // the recovery model's trouble in a row of its own, written before the
-  // report, which may fail.
-  serviceTables_.WriteServiceLog(database, kFullDone);
+  // The backup file exists, so the outcome is a success unless its
+  // verification failed; the operator reads the recovery model's trouble in a
+  // row of its own, written before the report, which may fail.
+  serviceTables_.WriteServiceLog(database, verifiedBad ? kFullFailed : kFullDone);
   RecordVerification(database, verified);
   if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
   outcomeRows.reset();
   undo.reset();
-  SendEventReport(database, kFullDoneCode);
+  SendEventReport(database, verifiedBad ? kFullFailedCode : kFullDoneCode);
 }
 
 }  // namespace mvx

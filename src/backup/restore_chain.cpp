@@ -1,12 +1,20 @@
 #include "backup/restore_chain.h"
 
+#include <algorithm>
 #include <initializer_list>
+#include <map>
 #include <tuple>
+#include <utility>
 
 #include "common/text_util.h"
 
 namespace mvx {
 namespace {
+
+// Indices into kBackupExtensions: .ful .inc .trf .tri
+constexpr std::size_t kFul = 0, kInc = 1, kTrf = 2, kTri = 3;
+constexpr long long kFullBackupType = 1;
+constexpr long long kDifferentialBackupType = 5;
 
 struct Candidate {
   std::string name;
@@ -14,56 +22,316 @@ struct Candidate {
   std::size_t extension = 0;
 };
 
-// The newest file of the groups dated from `fromStamp` to `untilStamp`. The
-// first extension listed wins a tie, then the smaller name (two names that
-// differ in case only, on a case-sensitive file system), so that the choice
-// never depends on the directory order.
-std::optional<Candidate> Newest(BackupFolderListing& listing, const std::string& upperDatabase,
-                                std::initializer_list<std::size_t> extensions,
-                                std::string_view fromStamp, std::string_view untilStamp) {
-  std::optional<Candidate> best;
+// The files of the groups dated from `fromStamp` to `untilStamp`, newest
+// first; on one day the first extension listed, then the smaller name (two
+// names that differ in case only), so that the order never depends on the
+// directory order.
+std::vector<Candidate> Dated(BackupFolderListing& listing, const std::string& upperDatabase,
+                             std::initializer_list<std::size_t> extensions,
+                             std::string_view fromStamp, std::string_view untilStamp) {
+  std::vector<Candidate> found;
   for (std::size_t extension : extensions) {
     const BackupFolderListing::Group* group = listing.Find(extension, upperDatabase);
     if (group == nullptr) continue;
     for (const std::string& name : *group) {
       const std::optional<BackupFileNameParts> parts = ParseBackupFileName(name);
       if (!parts || parts->stamp < fromStamp || parts->stamp > untilStamp) continue;
-      const bool better = !best || std::tie(parts->stamp, best->extension, best->name) >
-                                       std::tie(best->stamp, extension, name);
-      if (better) best = Candidate{name, parts->stamp, extension};
+      found.push_back({name, parts->stamp, extension});
     }
   }
-  return best;
+  std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
+    return std::tie(b.stamp, a.extension, a.name) < std::tie(a.stamp, b.extension, b.name);
+  });
+  return found;
 }
 
-std::string PathIn(const std::string& folder, const std::string& name) {
-  return folder + "\\" + name;
+std::string Describe(const BackupHeader& header) {
+  return "a backup of type " + std::to_string(header.backupType) + " of " + header.databaseName;
+}
+
+// Reads each file's header once and hands out one day's files at a time,
+// the later finish first.
+class HeaderCache {
+ public:
+  HeaderCache(const RestoreChain& paths, const BackupHeaderReader& reader)
+      : paths_(paths), reader_(reader) {}
+
+  const std::optional<BackupHeader>& Read(const std::string& name, std::string& reason) {
+    const auto known = read_.find(name);
+    if (known != read_.end()) {
+      reason = reasons_[name];
+      return known->second;
+    }
+    std::optional<BackupHeader> header = reader_(paths_.PathOf(name), reason);
+    reasons_[name] = reason;
+    return read_.emplace(name, std::move(header)).first->second;
+  }
+
+  // Candidates of one day come together; within the day, the later
+  // BackupFinishDate first, unreadable files last.
+  std::vector<Candidate> DayOrder(std::vector<Candidate> day) {
+    std::string ignored;
+    for (const Candidate& file : day) Read(file.name, ignored);
+    std::stable_sort(day.begin(), day.end(), [&](const Candidate& a, const Candidate& b) {
+      const std::optional<BackupHeader>& ha = read_[a.name];
+      const std::optional<BackupHeader>& hb = read_[b.name];
+      if (!hb) return ha.has_value();
+      return ha && ha->backupFinishDate > hb->backupFinishDate;
+    });
+    return day;
+  }
+
+ private:
+  const RestoreChain& paths_;
+  const BackupHeaderReader& reader_;
+  std::map<std::string, std::optional<BackupHeader>> read_;
+  std::map<std::string, std::string> reasons_;
+};
+
+// Walks the candidates day by day (newest first) and hands each to `take`
+// until it accepts one.
+template <typename Take>
+void ByDay(const std::vector<Candidate>& candidates, HeaderCache& cache, Take take) {
+  for (std::size_t from = 0; from < candidates.size();) {
+    std::size_t to = from;
+    while (to < candidates.size() && candidates[to].stamp == candidates[from].stamp) ++to;
+    const std::vector<Candidate> day =
+        cache.DayOrder({candidates.begin() + static_cast<std::ptrdiff_t>(from),
+                        candidates.begin() + static_cast<std::ptrdiff_t>(to)});
+    for (const Candidate& file : day) {
+      if (take(file)) return;
+    }
+    from = to;
+  }
+}
+
+// Whether a backup finished at or after the moment (so it holds later changes).
+bool FinishedBy(const BackupHeader& header, std::string_view moment) {
+  return !moment.empty() && !header.backupFinishDate.empty() &&
+         std::string_view(header.backupFinishDate) >= moment;
+}
+
+// LSNs are decimal numbers of up to 25 digits.
+bool LsnLess(std::string_view a, std::string_view b) {
+  auto trimmed = [](std::string_view lsn) {
+    while (lsn.size() > 1 && lsn.front() == '0') lsn.remove_prefix(1);
+    return lsn;
+  };
+  a = trimmed(a);
+  b = trimmed(b);
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Minutes since 0000-03-01 of "yyyy-mm-dd hh:mm"; nullopt for another text.
+std::optional<long long> MinuteNumber(std::string_view text) {
+  if (text.size() < 16 || !AllDigits(text.substr(0, 4)) || !AllDigits(text.substr(5, 2)) ||
+      !AllDigits(text.substr(8, 2)) || !AllDigits(text.substr(11, 2)) ||
+      !AllDigits(text.substr(14, 2))) {
+    return std::nullopt;
+  }
+  auto number = [&](std::size_t at, std::size_t length) {
+    return std::stoll(std::string(text.substr(at, length)));
+  };
+  long long year = number(0, 4);
+  const long long month = number(5, 2);
+  year -= month <= 2 ? 1 : 0;
+  const long long era = year / 400;
+  const long long yearOfEra = year - era * 400;
+  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + number(8, 2) - 1;
+  const long long days =
+      era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return (days * 24 + number(11, 2)) * 60 + number(14, 2);
 }
 
 }  // namespace
 
-std::string RestoreChain::FullPath() const { return PathIn(folder, full); }
+std::optional<std::string> LogBackupStamp(std::string_view fileName, std::string_view database) {
+  constexpr std::string_view kTail = ").trn";
+  constexpr std::size_t kStamp = 15;  // yyyymmdd-hhmmss
+  const std::string_view name = fileName;
+  if (database.empty() || name.size() != database.size() + 1 + kStamp + kTail.size() ||
+      !EqualsNoCase(name.substr(0, database.size()), database) || name[database.size()] != '(' ||
+      !EqualsNoCase(name.substr(name.size() - kTail.size()), kTail)) {
+    return std::nullopt;
+  }
+  const std::string_view stamp = name.substr(database.size() + 1, kStamp);
+  if (!AllDigits(stamp.substr(0, 8)) || stamp[8] != '-' || !AllDigits(stamp.substr(9))) {
+    return std::nullopt;
+  }
+  return std::string(stamp);
+}
+
+long long MinutesBetween(std::string_view from, std::string_view to) {
+  const std::optional<long long> a = MinuteNumber(from);
+  const std::optional<long long> b = MinuteNumber(to);
+  return a && b ? *b - *a : 0;
+}
+
+LogChainOutcome ExtendWithLogBackups(RestoreChain& chain, const std::vector<std::string>& logNames,
+                                     const BackupHeaderReader& readHeader,
+                                     std::string_view moment) {
+  LogChainOutcome outcome;
+  const bool withDifferential = !chain.differential.empty();
+  std::string previousName = withDifferential ? chain.differential : chain.full;
+  std::string lastLsn =
+      withDifferential ? chain.differentialHeader.lastLsn : chain.fullHeader.lastLsn;
+  if (!AllDigits(lastLsn)) return outcome;  // a header without LSNs: nothing to continue
+  for (const std::string& name : logNames) {
+    std::string reason;
+    const std::optional<BackupHeader> header = readHeader(chain.PathOf(name), reason);
+    if (!header) {
+      outcome.skipped.push_back(name + ": " + reason);
+      continue;
+    }
+    if (header->backupType != 2 ||
+        !EqualsNoCase(header->databaseName, chain.fullHeader.databaseName) ||
+        !AllDigits(header->firstLsn) || !AllDigits(header->lastLsn)) {
+      outcome.skipped.push_back(name + ": it holds " + Describe(*header) +
+                                ", not a log backup (type 2) with its LSNs");
+      continue;
+    }
+    if (!LsnLess(lastLsn, header->lastLsn)) continue;  // it ends before the chain does
+    // The first must hold the chain's last LSN; each next one starts where the one before ended.
+    const bool continues = chain.logs.empty() ? !LsnLess(lastLsn, header->firstLsn)
+                                              : !LsnLess(header->firstLsn, lastLsn) &&
+                                                    !LsnLess(lastLsn, header->firstLsn);
+    if (!continues) {
+      outcome.refused = "the log backups have a gap between " + previousName + " and " + name;
+      return outcome;
+    }
+    chain.logs.push_back(name);
+    chain.logHeaders.push_back(*header);
+    previousName = name;
+    lastLsn = header->lastLsn;
+    if (FinishedBy(*header, moment)) {
+      // A moment past a log's end would leave the database restoring: only
+      // the log that holds it stops there.
+      outcome.reachedMoment = true;
+      chain.stopAt = std::string(moment);
+      break;
+    }
+  }
+  return outcome;
+}
+
+std::string RestoreChain::PathOf(std::string_view name) const {
+  return folder + "\\" + std::string(name);
+}
+
+std::string RestoreChain::FullPath() const { return PathOf(full); }
 
 std::string RestoreChain::DifferentialPath() const {
-  return differential.empty() ? std::string() : PathIn(folder, differential);
+  return differential.empty() ? std::string() : PathOf(differential);
 }
 
 std::optional<RestoreChain> ChooseRestoreChain(BackupFolderListing& listing,
                                                std::string_view database,
                                                std::string_view untilStamp) {
-  // Indices into kBackupExtensions: .ful .inc .trf .tri
-  constexpr std::size_t kFul = 0, kInc = 1, kTrf = 2, kTri = 3;
   const std::string upper = UpperAscii(database);
-  const std::optional<Candidate> full = Newest(listing, upper, {kFul, kTrf}, "", untilStamp);
-  if (!full) return std::nullopt;
+  const std::vector<Candidate> fulls = Dated(listing, upper, {kFul, kTrf}, "", untilStamp);
+  if (fulls.empty()) return std::nullopt;
   RestoreChain chain;
   chain.folder = listing.folder();
-  chain.full = full->name;
-  if (const std::optional<Candidate> differential =
-          Newest(listing, upper, {kInc, kTri}, full->stamp, untilStamp)) {
-    chain.differential = differential->name;
-  }
+  chain.full = fulls.front().name;
+  // A differential holds every change since its full, so one is enough.
+  const std::vector<Candidate> differentials =
+      Dated(listing, upper, {kInc, kTri}, fulls.front().stamp, untilStamp);
+  if (!differentials.empty()) chain.differential = differentials.front().name;
   return chain;
+}
+
+HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string_view database,
+                                       std::string_view untilStamp,
+                                       const BackupHeaderReader& readHeader,
+                                       std::string_view moment) {
+  HeaderChainChoice choice;
+  const std::string upper = UpperAscii(database);
+  const std::string wanted(database);
+  RestoreChain chain;
+  chain.folder = listing.folder();
+  HeaderCache cache(chain, readHeader);
+
+  const std::vector<Candidate> fulls = Dated(listing, upper, {kFul, kTrf}, "", untilStamp);
+  std::string baseStamp;
+  ByDay(fulls, cache, [&](const Candidate& file) {
+    std::string reason;
+    const std::optional<BackupHeader>& header = cache.Read(file.name, reason);
+    if (!header) {
+      choice.skipped.push_back(file.name + ": " + reason);
+      return false;
+    }
+    if (header->backupType != kFullBackupType || !EqualsNoCase(header->databaseName, wanted)) {
+      choice.skipped.push_back(file.name + ": it holds " + Describe(*header) +
+                               ", not a full backup (type 1) of " + wanted);
+      return false;
+    }
+    if (FinishedBy(*header, moment)) {
+      choice.skipped.push_back(file.name + ": it finished at " + header->backupFinishDate);
+      return false;
+    }
+    chain.full = file.name;
+    chain.fullHeader = *header;
+    baseStamp = file.stamp;
+    return true;
+  });
+  if (chain.full.empty()) {
+    choice.reason = fulls.empty() ? "no full backup of " + wanted + " dated on or before " +
+                                        std::string(untilStamp)
+                                  : "no file holds a full backup of " + wanted +
+                                        " that the "
+                                        "server can read";
+    return choice;
+  }
+
+  const std::vector<Candidate> differentials =
+      Dated(listing, upper, {kInc, kTri}, baseStamp, untilStamp);
+  bool newest = true;
+  ByDay(differentials, cache, [&](const Candidate& file) {
+    const bool first = std::exchange(newest, false);
+    std::string reason;
+    const std::optional<BackupHeader>& header = cache.Read(file.name, reason);
+    if (!header) {
+      choice.skipped.push_back(file.name + ": " + reason);
+      return false;
+    }
+    if (header->backupType != kDifferentialBackupType ||
+        !EqualsNoCase(header->databaseName, wanted)) {
+      choice.skipped.push_back(file.name + ": it holds " + Describe(*header) +
+                               ", not a differential backup (type 5) of " + wanted);
+      return false;
+    }
+    if (FinishedBy(*header, moment)) {
+      choice.skipped.push_back(file.name + ": it finished at " + header->backupFinishDate);
+      return false;
+    }
+    if (!chain.fullHeader.backupSetGuid.empty() &&
+        EqualsNoCase(header->differentialBaseGuid, chain.fullHeader.backupSetGuid)) {
+      chain.differential = file.name;
+      chain.differentialHeader = *header;
+      return true;
+    }
+    // Whose differential it is: a full of this folder, or one taken elsewhere.
+    std::string owner;
+    for (const Candidate& full : Dated(listing, upper, {kFul, kTrf}, "", file.stamp)) {
+      std::string ignored;
+      const std::optional<BackupHeader>& other = cache.Read(full.name, ignored);
+      if (other && !other->backupSetGuid.empty() &&
+          EqualsNoCase(other->backupSetGuid, header->differentialBaseGuid)) {
+        owner = full.name;
+        break;
+      }
+    }
+    if (owner.empty() && first) choice.outsideBaseGuid = header->differentialBaseGuid;
+    choice.skipped.push_back(file.name + ": it belongs to another full backup (" +
+                             (owner.empty() ? "one that is not in the folder" : owner) + ")");
+    return false;
+  });
+  choice.chain = std::move(chain);
+  return choice;
 }
 
 }  // namespace mvx

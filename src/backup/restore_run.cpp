@@ -1,8 +1,12 @@
 #include "backup/restore_run.h"
 
+#include <algorithm>
 #include <exception>
+#include <map>
 #include <optional>
+#include <utility>
 
+#include "backup/backup_folder.h"
 #include "backup/restore_statements.h"
 #include "common/text_util.h"
 #include "db/query_helpers.h"
@@ -10,8 +14,6 @@
 namespace mvx {
 namespace {
 
-constexpr long long kFullBackupType = 1;
-constexpr long long kDifferentialBackupType = 5;
 constexpr std::string_view kPercentProcessed = " percent processed.";
 
 // Runs a query that answers rows; the server's message when it fails.
@@ -23,6 +25,20 @@ std::optional<std::string> OpenRows(SqlQuery& query, std::string_view sql) {
     query.Close();
     return std::string(error.what());
   }
+}
+
+// A short query's first column of its first row; nullopt when it fails or answers nothing.
+std::optional<std::string> ShortValue(SqlQuery& query, std::string_view sql,
+                                      const RestoreSay& say) {
+  say(sql);
+  query.SetTimeLimit(SqlConnection::kShortStatementLimit);
+  const std::optional<std::string> error = OpenRows(query, sql);
+  query.SetTimeLimit(std::chrono::seconds(0));
+  if (error) return std::nullopt;
+  std::optional<std::string> value;
+  if (!query.Eof()) value = query.FieldText(0);
+  query.Close();
+  return value;
 }
 
 // The server's messages of the last statement in their order, its "N percent
@@ -47,18 +63,23 @@ void SayMessages(const SqlQuery& query, const RestoreSay& say) {
   for (const std::string& line : lines) say(line);
 }
 
+// A column a header may lack (older servers, other tools): empty then.
+std::string OptionalText(const SqlQuery& query, std::string_view column) {
+  return query.HasField(column) ? query.FieldText(column) : std::string();
+}
+
 // The header of the first backup set in a file; nullopt with the reason.
 std::optional<BackupHeader> ReadHeader(SqlQuery& query, const std::string& file,
                                        const RestoreSay& say, std::string& reason) {
   const std::string statement = RestoreHeaderStatement(file);
   say(statement);
   if (const std::optional<std::string> error = OpenRows(query, statement)) {
-    reason = "the server cannot read " + file + ": " + *error;
+    reason = "the server cannot read it: " + *error;
     return std::nullopt;
   }
   if (query.Eof()) {
     query.Close();
-    reason = file + " holds no backup set";
+    reason = "it holds no backup set";
     return std::nullopt;
   }
   BackupHeader header;
@@ -67,32 +88,36 @@ std::optional<BackupHeader> ReadHeader(SqlQuery& query, const std::string& file,
     header.backupType = query.FieldInt("BackupType");
     header.backupSetGuid = query.FieldText("BackupSetGUID");
     header.differentialBaseGuid = query.FieldText("DifferentialBaseGUID");
+    header.serverName = OptionalText(query, "ServerName");
+    header.backupStartDate = OptionalText(query, "BackupStartDate");
+    header.backupFinishDate = OptionalText(query, "BackupFinishDate");
+    header.firstLsn = OptionalText(query, "FirstLSN");
+    header.lastLsn = OptionalText(query, "LastLSN");
   } catch (const std::exception& error) {
     query.Close();
-    reason = "the header of " + file + " is incomplete: " + error.what();
+    reason = std::string("its header is incomplete: ") + error.what();
     return std::nullopt;
   }
   query.Close();
   return header;
 }
 
-std::string Describe(const BackupHeader& header) {
-  return "a backup of type " + std::to_string(header.backupType) + " of " + header.databaseName;
-}
-
-// The moves of every file of the full backup into the server's default folders.
-std::optional<std::vector<RestoreMove>> PlanMoves(SqlQuery& query, const RestoreRequest& request,
-                                                  const RestoreSay& say, std::string& reason) {
-  const std::string fileList = RestoreFileListStatement(request.chain.FullPath());
+// The files one backup restores, as RESTORE FILELISTONLY lists them.
+std::optional<std::vector<BackupFileEntry>> ReadFileList(SqlQuery& query, const std::string& file,
+                                                         const RestoreSay& say,
+                                                         std::string& reason) {
+  const std::string fileList = RestoreFileListStatement(file);
   say(fileList);
-  std::vector<BackupFileEntry> files;
   if (const std::optional<std::string> error = OpenRows(query, fileList)) {
-    reason = "the server cannot list the files of " + request.chain.FullPath() + ": " + *error;
+    reason = "the server cannot list the files of " + file + ": " + *error;
     return std::nullopt;
   }
+  std::vector<BackupFileEntry> files;
   try {
     for (; !query.Eof(); query.Next()) {
-      files.push_back({query.FieldText("LogicalName"), query.FieldText("Type")});
+      const long long size = query.HasField("Size") ? query.FieldInt("Size") : 0;
+      files.push_back({query.FieldText("LogicalName"), query.FieldText("Type"),
+                       size > 0 ? static_cast<unsigned long long>(size) : 0});
     }
   } catch (const std::exception& error) {
     query.Close();
@@ -100,53 +125,175 @@ std::optional<std::vector<RestoreMove>> PlanMoves(SqlQuery& query, const Restore
     return std::nullopt;
   }
   query.Close();
-  say(kDefaultFoldersQuery);
-  if (const std::optional<std::string> error = OpenRows(query, kDefaultFoldersQuery)) {
-    reason = "the server does not name its default folders: " + *error;
-    return std::nullopt;
+  return files;
+}
+
+// The folder part of a server path ("D:\Data\master.mdf" -> "D:\Data\").
+std::string FolderOf(const std::string& path) {
+  const std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+struct PlannedMoves {
+  std::vector<RestoreMove> full;
+  std::vector<RestoreMove> differential;
+  std::map<std::string, unsigned long long> bytesPerFolder;  // of the restored copy
+};
+
+// Each file of the chain to its folder, named after the target. A file the
+// differential adds (created between the full and it) gets the next free name;
+// files both hold keep one name.
+std::optional<PlannedMoves> PlanMoves(SqlQuery& query, const RestoreRequest& request,
+                                      const RestoreChain& chain, const RestoreSay& say,
+                                      std::string& reason) {
+  const std::optional<std::vector<BackupFileEntry>> fullFiles =
+      ReadFileList(query, chain.FullPath(), say, reason);
+  if (!fullFiles) return std::nullopt;
+  std::vector<BackupFileEntry> differentialFiles;
+  if (!chain.differential.empty()) {
+    std::optional<std::vector<BackupFileEntry>> listed =
+        ReadFileList(query, chain.DifferentialPath(), say, reason);
+    if (!listed) return std::nullopt;
+    differentialFiles = std::move(*listed);
   }
-  const std::string dataFolder = query.Eof() ? "" : query.FieldText(0);
-  const std::string logFolder = query.Eof() ? "" : query.FieldText(1);
-  query.Close();
-  if (dataFolder.empty() || logFolder.empty()) {
-    reason = "the server does not name its default data and log folders";
-    return std::nullopt;
+  const std::optional<RestoreFolders> folders = TargetFolders(query, request, say, reason);
+  if (!folders) return std::nullopt;
+
+  std::vector<BackupFileEntry> all = *fullFiles;
+  for (const BackupFileEntry& file : differentialFiles) {
+    bool known = false;
+    for (const BackupFileEntry& held : all)
+      known = known || EqualsNoCase(held.logicalName, file.logicalName);
+    if (!known) all.push_back(file);
   }
-  return PlanRestoreMoves(files, request.target, dataFolder, logFolder);
+  const std::vector<RestoreMove> moves =
+      PlanRestoreMoves(all, request.target, folders->data, folders->log);
+  PlannedMoves planned;
+  planned.full.assign(moves.begin(),
+                      moves.begin() + static_cast<std::ptrdiff_t>(fullFiles->size()));
+  // The copy takes the sizes of the last backup restored.
+  const std::vector<BackupFileEntry>& last =
+      chain.differential.empty() ? *fullFiles : differentialFiles;
+  for (const BackupFileEntry& file : last) {
+    for (const RestoreMove& move : moves) {
+      if (!EqualsNoCase(move.logicalName, file.logicalName)) continue;
+      if (!chain.differential.empty()) planned.differential.push_back(move);
+      // Sizes come from a file: a sum that would overflow stays at a bound no disk has.
+      constexpr unsigned long long kBound = 1ULL << 60;
+      unsigned long long& bytes = planned.bytesPerFolder[FolderOf(move.physicalName)];
+      bytes = std::min(kBound, bytes + std::min(kBound, file.size));
+      break;
+    }
+  }
+  return planned;
+}
+
+// Refuses a restore whose files would not fit, by the free space this machine sees.
+bool RoomFor(const PlannedMoves& planned, const VisibleFreeSpace& freeSpace, std::string& reason) {
+  constexpr unsigned long long kMegabyte = 1048576;
+  for (const auto& [folder, bytes] : planned.bytesPerFolder) {
+    const std::optional<std::uint64_t> free = freeSpace(folder);
+    if (!free) continue;
+    const unsigned long long needed = bytes + bytes / 10;
+    if (*free >= needed) continue;
+    reason = "not enough free space in " + folder + ": " + std::to_string(*free / kMegabyte) +
+             " MB free, " + std::to_string((needed + kMegabyte - 1) / kMegabyte) +
+             " MB needed (the copy's " + std::to_string((bytes + kMegabyte - 1) / kMegabyte) +
+             " MB plus 10%)";
+    return false;
+  }
+  return true;
+}
+
+// Notes what the headers say that the operator should know but that refuses
+// nothing: files skipped, a differential of an outside full, another server.
+void SayNotes(SqlQuery& query, const HeaderChainChoice& choice, const RestoreSay& say) {
+  for (const std::string& skipped : choice.skipped) say("skipped " + skipped);
+  if (!choice.outsideBaseGuid.empty()) {
+    const std::optional<std::string> started =
+        ShortValue(query, BackupSetStartQuery(choice.outsideBaseGuid), say);
+    say("note: the newest differential belongs to a full backup taken outside this agent" +
+        (started && !started->empty() ? " on " + *started : std::string()));
+  }
+  const RestoreChain& chain = *choice.chain;
+  std::vector<std::pair<std::string, const BackupHeader*>> files = {
+      {chain.full, &chain.fullHeader}};
+  if (!chain.differential.empty()) files.push_back({chain.differential, &chain.differentialHeader});
+  bool named = false;
+  for (const auto& [name, header] : files) named = named || !header->serverName.empty();
+  if (!named) return;
+  const std::optional<std::string> server = ShortValue(query, kServerNameQuery, say);
+  if (!server) return;
+  for (const auto& [name, header] : files) {
+    if (!header->serverName.empty() && !EqualsNoCase(header->serverName, *server)) {
+      say("note: " + name + " was taken on " + header->serverName + ", this server is " + *server);
+    }
+  }
+}
+
+// The log backups that continue the chain, from the folder, in the order they were taken.
+bool AddLogBackups(SqlQuery& query, const RestoreRequest& request, RestoreChain& chain,
+                   const RestoreSay& say, RestoreOutcome& outcome) {
+  const std::optional<BackupFileNameParts> base =
+      ParseBackupFileName(chain.differential.empty() ? chain.full : chain.differential);
+  const std::string baseDay = base ? base->stamp : std::string();
+  std::vector<std::string> names;
+  try {
+    names = ListBackupFolderFiles(request.folder, [&](std::string_view name) {
+      const std::optional<std::string> stamp = LogBackupStamp(name, request.database);
+      return stamp && stamp->substr(0, 8) >= baseDay;
+    });
+  } catch (const std::exception& error) {
+    outcome.reason = error.what();
+    return false;
+  }
+  // The stamp is the start of the backup: its order is the order taken.
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    return std::make_pair(*LogBackupStamp(a, request.database), a) <
+           std::make_pair(*LogBackupStamp(b, request.database), b);
+  });
+  const LogChainOutcome logs = ExtendWithLogBackups(
+      chain, names,
+      [&](const std::string& path, std::string& reason) {
+        return ReadHeader(query, path, say, reason);
+      },
+      request.moment);
+  for (const std::string& skipped : logs.skipped) say("skipped " + skipped);
+  if (!logs.refused.empty()) {
+    outcome.status = RestoreStatus::kRefused;
+    outcome.reason = logs.refused;
+    return false;
+  }
+  if (!request.moment.empty() && !logs.reachedMoment) {
+    const BackupHeader& newest = !chain.logHeaders.empty()    ? chain.logHeaders.back()
+                                 : chain.differential.empty() ? chain.fullHeader
+                                                              : chain.differentialHeader;
+    outcome.minutesMissing = std::max(0LL, MinutesBetween(newest.backupFinishDate, request.moment));
+    say("note: no log backup reaches " + request.moment + "; the restore ends with the newest, " +
+        std::to_string(outcome.minutesMissing) + " minutes before it");
+  }
+  return true;
 }
 
 }  // namespace
 
-std::string ChainMismatch(std::string_view database, const BackupHeader& full,
-                          const BackupHeader* differential) {
-  auto ofDatabase = [&](const BackupHeader& header, long long type) {
-    return EqualsNoCase(header.databaseName, database) && header.backupType == type;
-  };
-  const std::string wanted(database);
-  if (!ofDatabase(full, kFullBackupType)) {
-    return "the full file holds " + Describe(full) + ", not a full backup (type 1) of " + wanted;
+std::vector<std::string> RestoreStatements(const RestoreRequest& request, const RestoreChain& chain,
+                                           const std::vector<RestoreMove>& fullMoves,
+                                           const std::vector<RestoreMove>& differentialMoves) {
+  const bool alone = chain.differential.empty() && chain.logs.empty();
+  std::vector<std::string> statements = {RestoreDatabaseStatement(
+      request.target, chain.FullPath(), alone, fullMoves, request.replace)};
+  if (!chain.differential.empty()) {
+    statements.push_back(RestoreDatabaseStatement(request.target, chain.DifferentialPath(),
+                                                  chain.logs.empty(), differentialMoves));
   }
-  if (differential == nullptr) return {};
-  if (!ofDatabase(*differential, kDifferentialBackupType)) {
-    return "the differential file holds " + Describe(*differential) +
-           ", not a differential backup (type 5) of " + wanted;
-  }
-  if (full.backupSetGuid.empty() ||
-      !EqualsNoCase(differential->differentialBaseGuid, full.backupSetGuid)) {
-    return "the differential belongs to another full backup (its base " +
-           differential->differentialBaseGuid + ", the full file's set " + full.backupSetGuid + ")";
-  }
-  return {};
-}
-
-std::vector<std::string> RestoreStatements(const RestoreRequest& request,
-                                           const std::vector<RestoreMove>& moves) {
-  const RestoreChain& chain = request.chain;
-  const bool alone = chain.differential.empty();
-  std::vector<std::string> statements = {
-      RestoreDatabaseStatement(request.target, chain.FullPath(), alone, moves, request.replace)};
-  if (!alone) {
-    statements.push_back(RestoreDatabaseStatement(request.target, chain.DifferentialPath(), true));
+  // The log backups take the moves of the backup before them.
+  const std::vector<RestoreMove>& logMoves =
+      chain.differential.empty() ? fullMoves : differentialMoves;
+  for (std::size_t i = 0; i < chain.logs.size(); ++i) {
+    const bool last = i + 1 == chain.logs.size();
+    statements.push_back(RestoreLogStatement(request.target, chain.PathOf(chain.logs[i]), last,
+                                             last ? chain.stopAt : "", logMoves));
   }
   return statements;
 }
@@ -164,40 +311,106 @@ std::optional<bool> DatabaseOnServer(SqlQuery& query, std::string_view name, con
   return found;
 }
 
+std::optional<RestoreFolders> TargetFolders(SqlQuery& query, const RestoreRequest& request,
+                                            const RestoreSay& say, std::string& reason) {
+  RestoreFolders folders{request.dataDir, request.logDir};
+  if (!folders.data.empty() && !folders.log.empty()) return folders;
+  say(kDefaultFoldersQuery);
+  if (const std::optional<std::string> error = OpenRows(query, kDefaultFoldersQuery)) {
+    reason = "the server does not name its default folders: " + *error;
+    return std::nullopt;
+  }
+  std::string data = query.Eof() ? "" : query.FieldText(0);
+  std::string log = query.Eof() ? "" : query.FieldText(1);
+  query.Close();
+  // Servers before the 2012 updates leave the properties NULL; master's own
+  // files sit in the folders chosen at setup.
+  if (data.empty() || log.empty()) {
+    say(kMasterFilesQuery);
+    if (const std::optional<std::string> error = OpenRows(query, kMasterFilesQuery)) {
+      reason = "the server names neither its default folders nor master's files: " + *error;
+      return std::nullopt;
+    }
+    for (; !query.Eof(); query.Next()) {
+      std::string& folder = query.FieldInt(0) == 1 ? log : data;
+      if (folder.empty()) folder = FolderOf(query.FieldText(1));
+    }
+    query.Close();
+  }
+  if (folders.data.empty()) folders.data = data;
+  if (folders.log.empty()) folders.log = log;
+  if (folders.data.empty() || folders.log.empty()) {
+    reason = "the server does not name its default data and log folders";
+    return std::nullopt;
+  }
+  return folders;
+}
+
+std::optional<std::vector<std::string>> DatabaseFiles(SqlQuery& query, std::string_view name,
+                                                      const RestoreSay& say, std::string& reason) {
+  const std::string sql = DatabaseFilesQuery(name);
+  say(sql);
+  if (const std::optional<std::string> error = OpenRows(query, sql)) {
+    reason = "the server cannot list the files of " + std::string(name) + ": " + *error;
+    return std::nullopt;
+  }
+  std::vector<std::string> files;
+  for (; !query.Eof(); query.Next()) files.push_back(query.FieldText(0));
+  query.Close();
+  return files;
+}
+
 RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
                                const RestoreSay& say) {
   RestoreOutcome outcome;
-  const std::optional<bool> targetExists =
-      DatabaseOnServer(query, request.target, say, outcome.reason);
-  if (!targetExists) return outcome;
-  if (*targetExists && !request.replace) {
-    outcome.status = RestoreStatus::kTargetExists;
-    outcome.reason = "database " + request.target + " exists";
-    return outcome;
+  if (request.send) {
+    const std::optional<bool> targetExists =
+        DatabaseOnServer(query, request.target, say, outcome.reason);
+    if (!targetExists) return outcome;
+    if (*targetExists && !request.replace) {
+      outcome.status = RestoreStatus::kTargetExists;
+      outcome.reason = "database " + request.target + " exists";
+      return outcome;
+    }
   }
 
-  const std::optional<BackupHeader> full =
-      ReadHeader(query, request.chain.FullPath(), say, outcome.reason);
-  if (!full) return outcome;
-  std::optional<BackupHeader> differential;
-  if (!request.chain.differential.empty()) {
-    differential = ReadHeader(query, request.chain.DifferentialPath(), say, outcome.reason);
-    if (!differential) return outcome;
+  HeaderChainChoice choice;
+  try {
+    BackupFolderListing listing = BackupFolderListing::Read(request.folder);
+    choice = ChooseChainByHeaders(
+        listing, request.database, request.untilStamp,
+        [&](const std::string& path, std::string& reason) {
+          return ReadHeader(query, path, say, reason);
+        },
+        request.moment);
+  } catch (const std::exception& error) {
+    outcome.reason = error.what();
+    return outcome;
   }
-  outcome.reason = ChainMismatch(request.database, *full, differential ? &*differential : nullptr);
-  if (!outcome.reason.empty()) {
+  if (!choice.chain) {
+    for (const std::string& skipped : choice.skipped) say("skipped " + skipped);
     outcome.status = RestoreStatus::kRefused;
+    outcome.reason = choice.reason;
     return outcome;
   }
+  SayNotes(query, choice, say);
+  RestoreChain& chain = *choice.chain;
+  if (!AddLogBackups(query, request, chain, say, outcome)) return outcome;
+  outcome.chain = chain;
 
-  std::vector<RestoreMove> moves;
+  PlannedMoves moves;
   if (request.moveFiles) {
-    std::optional<std::vector<RestoreMove>> planned =
-        PlanMoves(query, request, say, outcome.reason);
+    std::optional<PlannedMoves> planned = PlanMoves(query, request, chain, say, outcome.reason);
     if (!planned) return outcome;
     moves = std::move(*planned);
+    if (request.freeSpace && !RoomFor(moves, request.freeSpace, outcome.reason)) return outcome;
   }
-  for (const std::string& statement : RestoreStatements(request, moves)) {
+  outcome.statements = RestoreStatements(request, chain, moves.full, moves.differential);
+  if (!request.send) {
+    outcome.status = RestoreStatus::kRestored;
+    return outcome;
+  }
+  for (const std::string& statement : outcome.statements) {
     say(statement);
     const StatementOutcome result = RunStatement(query, statement);
     SayMessages(query, say);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,42 +13,44 @@
 
 namespace mvx {
 
-// What RESTORE HEADERONLY says about the (first) backup set of a file.
-struct BackupHeader {
-  std::string databaseName;
-  long long backupType = 0;  // 1 database, 5 differential
-  std::string backupSetGuid;
-  std::string differentialBaseGuid;
-};
-
-// Why the headers of a chain do not make one restore of `database`; empty
-// when they do. `differential` is null for a chain of the full alone.
-std::string ChainMismatch(std::string_view database, const BackupHeader& full,
-                          const BackupHeader* differential);
+// Free bytes of a folder as this machine sees it; nullopt when it does not see it.
+using VisibleFreeSpace = std::function<std::optional<std::uint64_t>(std::string_view folder)>;
 
 struct RestoreRequest {
-  std::string database;  // whose backups the chain holds
-  std::string target;    // the database restored; `database` unless moved
-  RestoreChain chain;
-  bool moveFiles = false;  // into the server's default folders, named after the target
+  std::string database;    // whose backups the chain holds
+  std::string target;      // the database restored; `database` unless moved
+  std::string folder;      // the backup folder, as BKPath holds it
+  std::string untilStamp;  // yyyymmdd: the chain as it was on that day
+  bool moveFiles = false;  // named after the target, into the folders below
+  std::string dataDir;     // empty: the server's default data folder
+  std::string logDir;      // empty: the server's default log folder
   bool replace = false;    // over an existing database
+  std::string moment;      // "yyyy-mm-dd hh:mm:ss": restore to it; empty: to the newest state
+  bool send = true;        // false: read what is needed, restore nothing
+  // Set: the restore is refused unless the target folders have the copy's
+  // size plus a tenth free (folders this machine does not see are not judged).
+  VisibleFreeSpace freeSpace;
 };
 
-// The RESTORE DATABASE statements of a request, without the moves (they
-// need the server's file list).
-std::vector<std::string> RestoreStatements(const RestoreRequest& request,
-                                           const std::vector<RestoreMove>& moves = {});
+// The RESTORE statements of a chain; the moves of each file come from its
+// own file list.
+std::vector<std::string> RestoreStatements(const RestoreRequest& request, const RestoreChain& chain,
+                                           const std::vector<RestoreMove>& fullMoves = {},
+                                           const std::vector<RestoreMove>& differentialMoves = {});
 
 enum class RestoreStatus {
-  kRestored,
+  kRestored,      // or, without `send`, ready to restore: the statements are in the outcome
   kTargetExists,  // refused: the target exists and `replace` was not given
-  kRefused,       // the files do not make a chain of the database
+  kRefused,       // the folder holds no chain of the database
   kFailed,
 };
 
 struct RestoreOutcome {
   RestoreStatus status = RestoreStatus::kFailed;
   std::string reason;
+  std::optional<RestoreChain> chain;    // once chosen
+  long long minutesMissing = 0;         // the moment lies this far after the newest log backup
+  std::vector<std::string> statements;  // the RESTORE statements, sent or not
 };
 
 // One line for the operator.
@@ -58,10 +61,24 @@ using RestoreSay = std::function<void(std::string_view line)>;
 std::optional<bool> DatabaseOnServer(SqlQuery& query, std::string_view name, const RestoreSay& say,
                                      std::string& reason);
 
-// Checks the target and every file's header, then restores the chain, on the
-// connection (whose current database must not be the target). Every
-// statement goes to `say` before it is sent, the server's progress after it.
-// Nothing is restored unless every check passes. Never throws.
+// The folders restored files go to: the request's, else the server's
+// defaults, else the folders of master's own files. Nullopt with the reason.
+struct RestoreFolders {
+  std::string data;
+  std::string log;
+};
+std::optional<RestoreFolders> TargetFolders(SqlQuery& query, const RestoreRequest& request,
+                                            const RestoreSay& say, std::string& reason);
+
+// The physical names of a database's files; nullopt with the reason.
+std::optional<std::vector<std::string>> DatabaseFiles(SqlQuery& query, std::string_view name,
+                                                      const RestoreSay& say, std::string& reason);
+
+// Checks the target, chooses the chain by the files' headers, then restores
+// it, on the connection (whose current database must not be the target).
+// Every statement goes to `say` before it is sent, the server's progress and
+// each skipped file after it. Nothing is restored unless every check passes.
+// Never throws.
 RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
                                const RestoreSay& say);
 

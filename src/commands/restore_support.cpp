@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
 #include "backup/backup_folder_listing.h"
 #include "common/atomic_file.h"
 #include "common/date_text.h"
+#include "common/host_info.h"
 #include "db/database.h"
 
 namespace mvx {
@@ -14,6 +17,12 @@ namespace mvx {
 std::optional<OperatorSettings> LoadRestoreSettings(const ServiceOptions& options,
                                                     const std::optional<std::string>& iniPath,
                                                     std::ostream& err) {
+  // A file named on the command line and missing is a typing error: the
+  // built-in defaults would restore on the local server with the default login.
+  if (iniPath && !FileExists(*iniPath)) {
+    err << "Unable to read " << *iniPath << "\n";
+    return std::nullopt;
+  }
   try {
     OperatorSettings loaded = LoadOperatorSettings(options, iniPath);
     if (!loaded.fileExists) {
@@ -58,8 +67,21 @@ std::optional<RestoreChain> FindRestoreChain(const Settings& settings, std::stri
   }
 }
 
+std::optional<std::uint64_t> VisibleFreeBytes(std::string_view folder) {
+  std::error_code error;
+  const std::string native = NativePath(folder);
+  const std::filesystem::path path(std::u8string(native.begin(), native.end()));
+  if (native.empty() || !std::filesystem::is_directory(path, error)) return std::nullopt;
+  const std::filesystem::space_info space = std::filesystem::space(path, error);
+  if (error) return std::nullopt;
+  return space.available;
+}
+
 std::string DescribeChain(const RestoreChain& chain) {
-  return chain.differential.empty() ? chain.full : chain.full + " + " + chain.differential;
+  std::string text =
+      chain.differential.empty() ? chain.full : chain.full + " + " + chain.differential;
+  if (!chain.logs.empty()) text += " + " + std::to_string(chain.logs.size()) + " log backup(s)";
+  return text;
 }
 
 }  // namespace mvx

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -16,8 +17,9 @@ namespace mvx {
 // What -restore and -restore-test share.
 
 // The settings as the agent's start would load them, from --ini or the file
-// beside the executable, writing nothing; a missing file is said on `err`
-// (the built-in defaults apply). Nullopt with the reason on `err`.
+// beside the executable, writing nothing. A missing file beside the executable
+// is said on `err` (the built-in defaults apply); a named one that cannot be
+// read ends the command. Nullopt with the reason on `err`.
 std::optional<OperatorSettings> LoadRestoreSettings(const ServiceOptions& options,
                                                     const std::optional<std::string>& iniPath,
                                                     std::ostream& err);
@@ -32,7 +34,11 @@ bool ConnectToMaster(SqlConnection& connection, const Settings& settings, int po
 std::optional<RestoreChain> FindRestoreChain(const Settings& settings, std::string_view database,
                                              std::string_view date, std::string& reason);
 
-// "<full> + <differential>" (file names), or the full alone.
+// Free bytes of a folder as this machine sees it; nullopt when it is no folder here (the
+// server's folders may be on another machine).
+std::optional<std::uint64_t> VisibleFreeBytes(std::string_view folder);
+
+// "<full> + <differential> + <n> log backup(s)" (file names), or the full alone.
 std::string DescribeChain(const RestoreChain& chain);
 
 }  // namespace mvx

@@ -66,6 +66,10 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
       {"TremoLandix (20230101).ful", false},
       {"TremoLandix(20230101).bak", false},
       {"TremoLandix(20230101).ful.old", false},
+      {"TremoLandix(20230101).ful.bad", true},  // set aside: the age alone decides
+      {"TremoLandix(20230101).tri.BAD", true},
+      {"TremoLandix(20240310).inc.bad", false},
+      {"TremoLandix(2023).ful.bad", false},
   };
   for (const Case& c : cases) PutFile(c.name);
   std::filesystem::create_directory(backups.file("TremoLandix(20230102).ful"));
@@ -91,7 +95,8 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
   for (const auto& [key, names] : Blocks()) {
     for (const std::string& name : names) {
       seen.push_back(name);
-      patterns.push_back(BackupExtensionIndex(name));
+      const bool setAside = ParseSetAsideFileName(name).has_value();
+      patterns.push_back(BackupExtensionIndex(setAside ? name.substr(0, name.size() - 4) : name));
     }
   }
   EXPECT_THAT(seen, UnorderedElementsAreArray(expectedMessages));

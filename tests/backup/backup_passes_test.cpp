@@ -318,13 +318,21 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
       {false, true, false, false, full + "|" + shrink, {"Full Backup 완료"}, "012"},
       {false, false, false, false, inc, {"Increment Backup 완료"}, "013"},
       {true, true, false, false, checkedFull, {"Full Backup 완료", "Verify 완료"}, "012"},
-      {true, true, false, true, checkedFull, {"Full Backup 완료", "Verify Fail!!!"}, "012"},
+      {true, true, false, true, checkedFull, {"Full Backup Fail!!!", "Verify Fail!!!"}, "002"},
       {true, false, false, false, checkedInc, {"Increment Backup 완료", "Verify 완료"}, "013"},
-      {true, false, false, true, checkedInc, {"Increment Backup 완료", "Verify Fail!!!"}, "013"},
+      {true, false, false, true, checkedInc, {"Increment Backup Fail!!!", "Verify Fail!!!"}, "003"},
       {true, true, true, false, full + ", CHECKSUM", {"Full Backup Fail!!!"}, "002"},
   };
+  // A backup that failed its verification is set aside (an older one of its kind goes), and the
+  // next pass takes the backup again.
+  server.createBackupFiles(backups.dir());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.statements);
+    const std::string file = std::string("TremoLandix(20240315).") + (c.full ? "ful" : "inc");
+    const std::string older = std::string("TremoLandix(20240301).") + (c.full ? "ful" : "inc");
+    std::filesystem::remove(backups.file(file));
+    std::filesystem::remove(backups.file(file + ".bad"));
+    PutFile(older + ".bad");
     server.clearRules();
     server.clearRecords();
     logged.clear();
@@ -345,6 +353,12 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
     EXPECT_EQ(logged, rows);
     EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", c.code)));
     EXPECT_EQ(textLog.LastFileLogText().find(damaged) != std::string::npos, c.verifyRefused);
+    EXPECT_EQ(backups.exists(file + ".bad"), c.verifyRefused);
+    EXPECT_EQ(backups.exists(older + ".bad"), !c.verifyRefused);
+    EXPECT_EQ(backups.exists(file), !c.verifyRefused && !c.backupRefused);
+    server.clearRecords();
+    c.full ? engine.RunFullBackups("2024-03-15") : engine.RunDifferentialBackups("2024-03-15");
+    EXPECT_EQ(Statements().empty(), !c.verifyRefused && !c.backupRefused);
   }
 }
 

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
 
+#include "commands/operator_command.h"
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
-#include "commands/operator_command.h"
 #include "support/sql/sql_replies.h"
 #include "support/temp_dir.h"
 
@@ -16,9 +19,14 @@ namespace sql = mvx::testing;
 using sql::Rows;
 
 // The columns of RESTORE HEADERONLY that the commands read.
-sql::SqlReply Header(std::string db, std::string type, std::string set, std::string base) {
-  return Rows({{"DatabaseName"}, {"BackupType"}, {"BackupSetGUID"}, {"DifferentialBaseGUID"}},
-              {{db, type, set, base}});
+sql::SqlReply Header(std::string db, std::string type, std::string set, std::string base,
+                     std::string finished = "") {
+  return Rows({{"DatabaseName"},
+               {"BackupType"},
+               {"BackupSetGUID"},
+               {"DifferentialBaseGUID"},
+               {"BackupFinishDate"}},
+              {{db, type, set, base, finished}});
 }
 
 class RestoreCommandTest : public ::testing::Test {
@@ -44,6 +52,7 @@ class RestoreCommandTest : public ::testing::Test {
     server.addRule("^select name from master.dbo.sysdatabases", Rows({{"name"}}, {}));
     server.addRule("HEADERONLY.*TremoLandix\\(20240308", Header("TremoLandix", "1", "F1", ""));
     server.addRule("HEADERONLY.*TremoLandix\\(20240312", Header("TremoLandix", "5", "D1", "f1"));
+    server.addRule("HEADERONLY.*TremoLandix\\(20240301", Header("TremoLandix", "1", "E1", ""));
     server.addRule("HEADERONLY.*Other", Header("Other", "1", "B1", ""));
     server.addRule("FILELISTONLY", Rows({{"LogicalName"}, {"Type"}},
                                         {{"Tl", "D"}, {"Tl_Log", "L"}, {"Tl_2", "D"}}));
@@ -53,8 +62,15 @@ class RestoreCommandTest : public ::testing::Test {
 
   // The exit status and the output (error text included), with the folder left out.
   std::pair<int, std::string> Run(bool drill, const std::string& words) {
-    std::istringstream split(words);
-    std::vector<std::string> args{std::istream_iterator<std::string>(split), {}};
+    // Words are split at blanks, or at "|" when there is one (a value with a blank).
+    std::vector<std::string> args;
+    if (words.find('|') == std::string::npos) {
+      std::istringstream split(words);
+      args.assign(std::istream_iterator<std::string>(split), {});
+    } else {
+      std::istringstream split(words);
+      for (std::string word; std::getline(split, word, '|');) args.push_back(word);
+    }
     ServiceOptions options;
     options.exeDir = exe.dir();
     options.databasePort = server.port();
@@ -104,47 +120,291 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
   sql::SqlReply refused = restored;
   refused.error = sql::SqlMessage{3159, "The tail of the log has not been backed up.", 16};
   const sql::SqlReply exists = Rows({{"name"}}, {{"TremoLandix"}});
-  const std::string moved =
-      "|RESTORE FILELISTONLY FROM DISK = N'TremoLandix(20240308).ful'|select cast(SERVERPROPERTY("
-      "'InstanceDefaultDataPath') as nvarchar(4000)) as DataPath, cast(SERVERPROPERTY("
-      "'InstanceDefaultLogPath') as nvarchar(4000)) as LogPath|" +
-      Restores("Copy",
-               ", MOVE N'Tl' TO N'/data/Copy.mdf', MOVE N'Tl_Log' TO "
-               "N'/log/Copy_log.ldf', MOVE N'Tl_2' TO N'/data/Copy_2.ndf'");
+  const std::string lists =
+      "|RESTORE FILELISTONLY FROM DISK = N'TremoLandix(20240308).ful'|"
+      "RESTORE FILELISTONLY FROM DISK = N'TremoLandix(20240312).inc'|";
+  const std::string defaults =
+      "select cast(SERVERPROPERTY('InstanceDefaultDataPath') as nvarchar(4000)) as DataPath, "
+      "cast(SERVERPROPERTY('InstanceDefaultLogPath') as nvarchar(4000)) as LogPath";
+  const std::string copyMoves =
+      ", MOVE N'Tl' TO N'/data/Copy.mdf', MOVE N'Tl_Log' TO N'/log/Copy_log.ldf', MOVE N'Tl_2' "
+      "TO N'/data/Copy_2.ndf'";
+  const std::string moved = lists + defaults + "|" + Restores("Copy", copyMoves) + copyMoves +
+                            ", MOVE N'Tl_3' TO N'/data/Copy_3.ndf'";
+  const std::string copy = "TremoLandix_RestoreTest'";
+  const sql::SqlReply none = Rows({{"name"}}, {});
+  const sql::SqlReply present = Rows({{"name"}}, {{"x"}});
+  const std::string ownFiles =
+      "^select physical_name from master.sys.master_files where "
+      "database_id = DB_ID\\(N'TremoLandix_RestoreTest'\\)$";
+  const std::string filesQuery =
+      "select physical_name from master.sys.master_files where "
+      "database_id = DB_ID(N'TremoLandix_RestoreTest')";
+  const std::string clearLeftover =
+      "|" + defaults + "|" + filesQuery +
+      "|ALTER DATABASE [TremoLandix_RestoreTest] SET "
+      "SINGLE_USER WITH ROLLBACK IMMEDIATE|DROP DATABASE [TremoLandix_RestoreTest]|";
+  const std::string odd = "T]'\xED\x95\x9C";  // a bracket, a quote and a Hangul syllable
+  const std::string oddFile = "T]''\xED\x95\x9C(20240308).ful'";
+  struct Rule {
+    std::string pattern;
+    sql::SqlReply reply;
+    int times = -1;
+  };
+  using Rules = std::vector<Rule>;
+  const std::optional<std::string> any;  // the statements sent are not compared
 
   struct Case {
-    std::string words, pattern;  // the pattern's rule comes before the fixture's
-    sql::SqlReply reply;
+    std::string words;
+    Rules rules;  // before the fixture's
     int status;
-    std::string sent, said;  // `said` is in the output
+    std::optional<std::string> sent;
+    std::string said;                     // in the output
+    std::vector<std::string> files = {};  // more backups in the folder
+    bool drill = false, down = false;
   };
+  // Log backups every quarter of an hour on the 14th, after the differential of the 12th.
+  auto header = [](std::string type, std::string set, std::string base, std::string first,
+                   std::string last, std::string finished) {
+    return Rows({{"DatabaseName"},
+                 {"BackupType"},
+                 {"BackupSetGUID"},
+                 {"DifferentialBaseGUID"},
+                 {"FirstLSN"},
+                 {"LastLSN"},
+                 {"BackupFinishDate"}},
+                {{"TremoLandix", type, set, base, first, last, finished}});
+  };
+  const std::vector<std::string> logFiles = {
+      "TremoLandix(20240314-140000).trn", "TremoLandix(20240314-141500).trn",
+      "TremoLandix(20240314-143000).trn", "TremoLandix(20240314-144500).trn"};
+  auto withLogs = [&](Rules more) {
+    Rules rules = {
+        {"HEADERONLY.*20240308", header("1", "F1", "", "10", "90", "2024-03-08 17:00")},
+        {"HEADERONLY.*20240312", header("5", "D1", "f1", "95", "150", "2024-03-12 17:00")},
+        {"HEADERONLY.*140000", header("2", "L1", "", "100", "200", "2024-03-14 14:00:05")},
+        {"HEADERONLY.*141500", header("2", "L2", "", "200", "300", "2024-03-14 14:15:05")},
+        {"HEADERONLY.*143000", header("2", "L3", "", "300", "400", "2024-03-14 14:30:05")},
+        {"HEADERONLY.*144500", header("2", "L4", "", "400", "500", "2024-03-14 14:45:05")}};
+    rules.insert(rules.begin(), more.begin(), more.end());
+    return rules;
+  };
+  const std::string logFrom = "RESTORE LOG [TremoLandix] FROM DISK = N'TremoLandix(20240314-1";
   const std::vector<Case> cases = {
-      {"TremoLandix", "", {}, 0, "", "\n  " + restores.substr(0, restores.find('|')) + "\n"},
-      {"TremoLandix --date 2024-03-05", "", {}, 0, "", "TremoLandix(20240301).ful' WITH RECOVERY"},
-      {"TremoLandix --run", "", {}, 0, start + "|" + restores, "progress: 5% 100%"},
-      {"TremoLandix --run --as Copy", "", {}, 0, kExists + "Copy'|" + kHeaders + moved, "Copy."},
-      {"TremoLandix --run", "sysdatabases", exists, 2, kExists + "TremoLandix'", "Add --replace"},
-      {"TremoLandix --run --replace", "sysdatabases", exists, 0,
-       start + "|" + Restores("TremoLandix", ", REPLACE"), "Restored"},
-      {"TremoLandix --run", "HEADERONLY.*ful", Header("TremoLandix", "1", "C0", ""), 2, start,
-       "belongs to another full backup"},
-      {"Other --run --as TremoLandix --replace", "HEADERONLY", Header("Brivellon", "1", "B1", ""),
-       2, kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'Other(20240310).ful'",
+      {"TremoLandix", {}, 0, kHeaders, "\n  " + restores.substr(0, restores.find('|')) + "\n"},
+      {"TremoLandix --date 2024-03-05",
+       {},
+       0,
+       "RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240301).ful'",
+       "TremoLandix(20240301).ful' WITH RECOVERY"},
+      {"TremoLandix --run", {}, 0, start + "|" + restores, "progress: 5% 100%"},
+      {"TremoLandix --run --as Copy",
+       {{"FILELISTONLY.*inc", Rows({{"LogicalName"}, {"Type"}},
+                                   {{"Tl", "D"}, {"Tl_Log", "L"}, {"Tl_2", "D"}, {"Tl_3", "D"}})}},
+       0,
+       kExists + "Copy'|" + kHeaders + moved,
+       "Copy."},
+      {"TremoLandix --run",
+       {{"sysdatabases", exists}},
+       2,
+       kExists + "TremoLandix'",
+       "Add --replace"},
+      {"TremoLandix --run --replace",
+       {{"sysdatabases", exists}},
+       0,
+       start + "|" + Restores("TremoLandix", ", REPLACE"),
+       "Restored"},
+      // The newest differential's full is in no file: the full alone, and the operator is told.
+      {"TremoLandix --run",
+       {{"HEADERONLY.*ful", Header("TremoLandix", "1", "C0", "")},
+        {"msdb.dbo.backupset where backup_set_uuid = N'f1'",
+         Rows({{"backup_start_date"}}, {{"2024-03-10 12:00:00"}})}},
+       0,
+       start +
+           "|RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240301).ful'|select top 1 "
+           "backup_start_date from msdb.dbo.backupset where backup_set_uuid = N'f1'|" +
+           restores.substr(0, restores.find(" WITH")) + " WITH RECOVERY, STATS = 5",
+       "taken outside this agent on 2024-03-10 12:00:00"},
+      {"Other --run --as TremoLandix --replace",
+       {{"HEADERONLY", Header("Brivellon", "1", "B1", "")}},
+       2,
+       kExists + "TremoLandix'|RESTORE HEADERONLY FROM DISK = N'Other(20240310).ful'",
        "not a full backup (type 1) of Other"},
-      {"TremoLandix --run", "^RESTORE DATABASE", refused, 1,
-       start + "|" + restores.substr(0, restores.find('|')), "tail of the log"},
-      {"Gone --run", "", {}, 2, "", "no full backup of Gone"},
-      {"TremoLandix --date 2024-02-30", "", {}, 2, "", "usage:"},
+      {"TremoLandix --run",
+       {{"^RESTORE DATABASE", refused}},
+       1,
+       start + "|" + restores.substr(0, restores.find('|')),
+       "tail of the log"},
+      {"Gone --run", {}, 2, "", "no full backup of Gone"},
+      {"TremoLandix --date 2024-02-30", {}, 2, "", "usage:"},
+      // A full that failed and was retried, a differential of last week's full in between.
+      {"TremoLandix",
+       {{"HEADERONLY.*20240314\\).ful", Header("TremoLandix", "1", "N1", "")},
+        {"HEADERONLY.*20240314\\).inc", Header("TremoLandix", "5", "D2", "F1")}},
+       0,
+       "RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240314).ful'|RESTORE HEADERONLY FROM DISK "
+       "= N'TremoLandix(20240314).inc'|RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240308).ful'",
+       "another full backup (TremoLandix(20240308).ful)\nChain:\n  full backup:         "
+       "TremoLandix(20240314).ful\n  differential backup: none",
+       {"TremoLandix(20240314).ful", "TremoLandix(20240314).inc"}},
+      // An outside full on the 13th: the agent's full and its differential from before it.
+      {"TremoLandix",
+       {{"HEADERONLY.*20240314\\).inc", Header("TremoLandix", "5", "D4", "X1")},
+        {"HEADERONLY.*20240313\\).tri", Header("TremoLandix", "5", "D3", "X1")}},
+       0,
+       kHeaders.substr(0, kHeaders.find('|')) +
+           "|RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240314).inc'|RESTORE HEADERONLY FROM "
+           "DISK = N'TremoLandix(20240301).ful'|RESTORE HEADERONLY FROM DISK = "
+           "N'TremoLandix(20240313).tri'|RESTORE HEADERONLY FROM DISK = N'TremoLandix(20240312)."
+           "inc'|select top 1 backup_start_date from msdb.dbo.backupset where backup_set_uuid = "
+           "N'X1'",
+       "taken outside this agent\nChain:\n  full backup:         TremoLandix(20240308).ful\n  "
+       "differential backup: TremoLandix(20240312).inc",
+       {"TremoLandix(20240314).inc", "TremoLandix(20240313).tri"}},
+      // A .ful and a .trf of one day: the later finish first, whatever the extension.
+      {"TremoLandix",
+       {{"HEADERONLY.*20240314\\).ful", Header("TremoLandix", "1", "N1", "", "2024-03-14 02:00")},
+        {"HEADERONLY.*20240314\\).trf", Header("TremoLandix", "1", "T1", "", "2024-03-14 10:00")},
+        {"HEADERONLY.*20240314\\).tri", Header("TremoLandix", "5", "D5", "t1")}},
+       0,
+       any,
+       "(20240314).trf' WITH NORECOVERY, STATS = 5\n  RESTORE DATABASE [TremoLandix] FROM "
+       "DISK = N'TremoLandix(20240314).tri' WITH RECOVERY",
+       {"TremoLandix(20240314).ful", "TremoLandix(20240314).trf", "TremoLandix(20240314).tri"}},
+      {"TremoLandix",
+       {{"HEADERONLY.*20240314", sql::Error(3241, "The media family is incorrectly formed.")}},
+       0,
+       any,
+       "skipped TremoLandix(20240314).ful: the server cannot read it: The media family",
+       {"TremoLandix(20240314).ful"}},
+      // Servers before the 2012 updates name no default folders: master's files' folders.
+      {"TremoLandix --as Copy",
+       {{"SERVERPROPERTY", Rows({{"DataPath"}, {"LogPath"}}, {{std::nullopt, std::nullopt}})},
+        {"master.sys.master_files where database_id = 1$",
+         Rows({{"type"}, {"physical_name"}},
+              {{"0", "D:\\Sql\\master.mdf"}, {"1", "L:\\mastlog.ldf"}})}},
+       0,
+       any,
+       "MOVE N'Tl' TO N'D:\\Sql\\Copy.mdf', MOVE N'Tl_Log' TO N'L:\\Copy_log.ldf'"},
+      {"TremoLandix --data-dir /new",
+       {},
+       0,
+       any,
+       "MOVE N'Tl' TO N'/new/TremoLandix.mdf', MOVE N'Tl_Log' TO N'/log/TremoLandix_log.ldf'"},
+      {"TremoLandix --data-dir E:\\D --log-dir F:\\",
+       {},
+       0,
+       kHeaders + lists.substr(0, lists.size() - 1),
+       "MOVE N'Tl_Log' TO N'F:\\TremoLandix_log.ldf', MOVE N'Tl_2' TO N'E:\\D\\TremoLandix_2.ndf'"},
+      {odd + " --as C]'\xED\x95\x9C",
+       {{"HEADERONLY.*T\\]''", Header(odd, "1", "K1", "")}},
+       0,
+       any,
+       "RESTORE DATABASE [C]]'\xED\x95\x9C] FROM DISK = N'" + oddFile +
+           " WITH RECOVERY, STATS = 5, MOVE N'Tl' TO N'/data/C]''\xED\x95\x9C.mdf'",
+       {odd + "(20240308).ful"}},
+      {"TremoLandix",
+       {{"HEADERONLY.*20240308", Rows({{"DatabaseName"},
+                                       {"BackupType"},
+                                       {"BackupSetGUID"},
+                                       {"DifferentialBaseGUID"},
+                                       {"ServerName"}},
+                                      {{"TremoLandix", "1", "F1", "", "OLDBOX"}})},
+        {"@@SERVERNAME", Rows({{"ServerName"}}, {{"NEWBOX"}})}},
+       0,
+       any,
+       "note: TremoLandix(20240308).ful was taken on OLDBOX, this server is NEWBOX"},
+      {"TremoLandix --ini /no/such.ini --replace --run", {}, 1, "", "Unable to read /no/such.ini"},
+      {"TremoLandix",
+       {},
+       1,
+       "",
+       "(headers not read):\n  full backup:         TremoLandix(20240308)",
+       {},
+       false,
+       true},
+      // The drill: a copy it cannot drop fails; a foreign copy stays; its own leftover goes.
+      {"TremoLandix",
+       {{copy, none, 2}, {copy, present}, {"^DROP", sql::Error(3702, "In use.")}},
+       1,
+       any,
+       "FAILED: could not drop TremoLandix_RestoreTest: In use.",
+       {},
+       true},
+      {"TremoLandix",
+       {{ownFiles, Rows({{"physical_name"}}, {{"/data/TremoLandix_RestoreTest.ndf"}})},
+        {copy, present}},
+       1,
+       kExists + copy + "|" + defaults + "|" + filesQuery,
+       "a database named TremoLandix_RestoreTest exists that no restore test made",
+       {},
+       true},
+      {"TremoLandix",
+       {{ownFiles, Rows({{"physical_name"}}, {{"/data/TremoLandix_RestoreTest.mdf"},
+                                              {"/log/TremoLandix_RestoreTest_log2.ldf"}})},
+        {copy, present, 1},
+        {copy, none, 1},
+        {copy, present, 1}},
+       0,
+       kExists + copy + clearLeftover + kExists + copy + "|" + kHeaders + "|",
+       "passed",
+       {},
+       true},
+      {"TremoLandix",
+       {{"SERVERPROPERTY", Rows({{"DataPath"}, {"LogPath"}}, {{folder, folder}})},
+        {"FILELISTONLY",
+         Rows({{"LogicalName"}, {"Type"}, {"Size"}}, {{"Tl", "D", "900000000000000000"}})}},
+       1,
+       any,
+       "MB needed (the copy's 858306884766 MB plus 10%)",
+       {},
+       true},
+      // Restores to a moment: inside the log backups, after the newest, before the differential
+      // (whose full's logs are not in the folder: a gap), and to the newest state by default.
+      {"TremoLandix|--at|2024-03-14 14:20", withLogs({}), 0, std::nullopt,
+       "12).inc' WITH NORECOVERY, STATS = 5\n  " + logFrom + "40000).trn' WITH NORECOVERY\n  " +
+           logFrom + "41500).trn' WITH NORECOVERY\n  " + logFrom +
+           "43000).trn' WITH STOPAT = N'2024-03-14 14:20:00', RECOVERY\n",
+       logFiles},
+      {"TremoLandix|--at|2024-03-14 18:00", withLogs({}), 0, std::nullopt, "195 minutes before it",
+       logFiles},
+      {"TremoLandix|--at|2024-03-14 18:00", withLogs({}), 0, std::nullopt,
+       "44500).trn' WITH RECOVERY\n", logFiles},
+      {"TremoLandix|--at|2024-03-12 10:00:30|--run", withLogs({}), 2, std::nullopt,
+       "a gap between TremoLandix(20240308).ful and TremoLandix(20240314-140000).trn", logFiles},
+      {"TremoLandix",
+       withLogs(
+           {{"HEADERONLY.*143000", header("2", "L3", "", "310", "400", "2024-03-14 14:30:05")}}),
+       2, std::nullopt,
+       "gap between TremoLandix(20240314-141500).trn and TremoLandix(20240314-143000).trn",
+       logFiles},
+      {"TremoLandix", withLogs({}), 0, std::nullopt, "44500).trn' WITH RECOVERY\n", logFiles},
+      {"TremoLandix", withLogs({}), 0, std::nullopt,
+       "chain: TremoLandix(20240308).ful + TremoLandix(20240312).inc + 4 log backup(s)", logFiles,
+       true},
+      {"TremoLandix|--at|2024-03-14 25:00", {}, 2, "", "usage:"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.words + " " + c.pattern);
+    SCOPED_TRACE(c.words + (c.rules.empty() ? "" : " " + c.rules.front().pattern));
     server.clearRecords();
     server.clearRules();
-    if (!c.pattern.empty()) server.addRule(c.pattern, c.reply);
+    server.setDown(c.down);
+    for (const Rule& rule : c.rules) server.addRule(rule.pattern, rule.reply, rule.times);
     Serve();
-    const auto [status, said] = Run(false, c.words);
+    // UTF-8 names, also where the narrow file functions take the ANSI code page.
+    auto inFolder = [&](const std::string& file) {
+      return std::filesystem::path(folder) / std::u8string(file.begin(), file.end());
+    };
+    for (const std::string& file : c.files) std::ofstream(inFolder(file)).put('x');
+    const auto [status, said] = Run(c.drill, c.words);
+    for (const std::string& file : c.files) std::filesystem::remove(inFolder(file));
     EXPECT_EQ(status, c.status) << said;
-    EXPECT_EQ(Sent(), c.sent);
+    // A text ending in "|" is what the statements sent begin with.
+    if (c.sent && !c.sent->empty() && c.sent->back() == '|') {
+      EXPECT_EQ(Sent().substr(0, c.sent->size()), *c.sent);
+    } else if (c.sent) {
+      EXPECT_EQ(Sent(), *c.sent);
+    }
     EXPECT_NE(said.find(c.said), std::string::npos) << said;
   }
 }
@@ -166,10 +426,15 @@ TEST_F(RestoreCommandTest, RestoreTestChecksAndDropsACopyOfEachDatabase) {
             kExists + copy + "|" + kExists + copy);
   EXPECT_NE(
       sent.find("_2.ndf'|RESTORE DATABASE [TremoLandix_RestoreTest] FROM DISK = N'TremoLandix("
-                "20240312).inc' WITH RECOVERY, STATS = 5|DBCC CHECKDB ([TremoLandix_"
+                "20240312).inc' WITH RECOVERY, STATS = 5, MOVE N'Tl' TO "
+                "N'/data/TremoLandix_RestoreTest.mdf"
+                "', MOVE N'Tl_Log' TO N'/log/TremoLandix_RestoreTest_log.ldf', MOVE N'Tl_2' TO "
+                "N'/data/TremoLandix_RestoreTest_2.ndf'|DBCC CHECKDB ([TremoLandix_"
                 "RestoreTest]) WITH NO_INFOMSGS|" +
-                kExists + copy + "|DROP DATABASE [TremoLandix_RestoreTest]|" + kExists +
-                "Other_RestoreTest"),
+                kExists + copy +
+                "|ALTER DATABASE [TremoLandix_RestoreTest] SET SINGLE_USER WITH ROLLBACK "
+                "IMMEDIATE|DROP DATABASE [TremoLandix_RestoreTest]|" +
+                kExists + "Other_RestoreTest"),
       std::string::npos);
   std::string rows;
   for (const sql::SqlBatch& batch : server.batches()) {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <thread>
 
 #include "support/sql/scripted_sql_server.h"
@@ -48,6 +49,15 @@ int main() {
   server.addRule("msdb\\.dbo\\.backupset", Rows({{"backup_finish_date"}, {"file"}}, {}));
   server.addRule("xp_fileexist",
                  Rows({{"File Exists"}, {"File is a Directory"}, {"Parent"}}, {{"0", "1", "1"}}));
+
+  // The headers of the Wine stage's backups of 금고DB.
+  auto header = [](std::string type, std::string set, std::string base) {
+    return Rows({{"DatabaseName"}, {"BackupType"}, {"BackupSetGUID"}, {"DifferentialBaseGUID"}},
+                {{"금고DB", std::move(type), std::move(set), std::move(base)}});
+  };
+  server.addRule("HEADERONLY.*금고DB\\(20240301\\)", header("1", "G1", ""));
+  server.addRule("HEADERONLY.*금고DB\\(20240308\\)", header("1", "G8", ""));
+  server.addRule("HEADERONLY.*금고DB\\(20240312\\)", header("5", "D12", "G8"));
 
   std::cout << "port " << server.port() << std::endl;
   std::size_t shown = 0;
