@@ -6,6 +6,7 @@
 #include "backup/backup_cleanup_choice.h"
 #include "backup/backup_engine.h"
 #include "backup/backup_folder.h"
+#include "backup/log_backup_choice.h"
 #include "common/date_text.h"
 #include "common/text_util.h"
 
@@ -65,10 +66,8 @@ void CleanupRound::RemoveOldBackups(std::string_view today, std::string_view dat
 
   const std::string upperDatabase = UpperAscii(database);
   bool deletionFailed = false;
-  for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
-    BackupFolderListing::Group* files = listing.Find(pattern, upperDatabase);
-    if (files == nullptr) continue;
-    const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff);
+  const auto remove = [&](BackupFolderListing::Group* files,
+                          const std::vector<CleanupVerdict>& verdicts) {
     BackupFolderListing::Group kept;
     kept.reserve(files->size());
     for (std::size_t i = 0; i < files->size(); ++i) {
@@ -84,6 +83,14 @@ void CleanupRound::RemoveOldBackups(std::string_view today, std::string_view dat
       }
     }
     *files = std::move(kept);
+  };
+  for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
+    BackupFolderListing::Group* files = listing.Find(pattern, upperDatabase);
+    if (files != nullptr) remove(files, ChooseOldBackups(*files, cutoff));
+  }
+  // Log backups last: their verdicts ask which full backups stay.
+  if (BackupFolderListing::Group* logs = listing.FindLogBackups(upperDatabase)) {
+    remove(logs, ChooseOldLogBackups(*logs, cutoff, OldestFullStamp(listing, upperDatabase)));
   }
   if (deletionFailed) engine_.SendEventReport(database, kDeleteFailedCode);
 }

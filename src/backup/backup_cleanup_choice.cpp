@@ -4,6 +4,7 @@
 
 #include "backup/backup_engine.h"
 #include "backup/backup_folder.h"
+#include "backup/log_backup_choice.h"
 #include "common/text_util.h"
 
 namespace mvx {
@@ -29,6 +30,10 @@ std::string_view CleanupVerdictText(CleanupVerdict verdict) {
       return "not of its own name form";
     case CleanupVerdict::kNoWriteBit:
       return "no write bit: the deletion is refused and reported (006)";
+    case CleanupVerdict::kNeededByKeptFull:
+      return "not older than the oldest full backup kept";
+    case CleanupVerdict::kNoFullKept:
+      return "no full backup kept to compare with";
   }
   return "";
 }
@@ -94,6 +99,20 @@ std::vector<CleanupPlanFile> PlanOldBackups(BackupFolderListing& listing,
         plan.push_back({name, CleanupVerdict::kNotItsNameForm});
       }
     }
+  }
+  if (BackupFolderListing::Group* logs = listing.FindLogBackups(upperDatabase)) {
+    const std::vector<CleanupVerdict> verdicts =
+        ChooseOldLogBackups(*logs, cutoff, OldestFullStamp(listing, upperDatabase));
+    BackupFolderListing::Group kept;
+    for (std::size_t i = 0; i < logs->size(); ++i) {
+      CleanupVerdict verdict = verdicts[i];
+      if (verdict == CleanupVerdict::kDelete && !BackupFileWritable(listing.folder(), (*logs)[i])) {
+        verdict = CleanupVerdict::kNoWriteBit;
+      }
+      plan.push_back({(*logs)[i], verdict});
+      if (verdict != CleanupVerdict::kDelete) kept.push_back(std::move((*logs)[i]));
+    }
+    *logs = std::move(kept);
   }
   return plan;
 }

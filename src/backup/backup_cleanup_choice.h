@@ -12,9 +12,11 @@ namespace mvx {
 enum class CleanupVerdict {
   kDelete,
   kYoungerThanRetention,
-  kNewestOfItsKind,  // the newest of its database and extension: the last good backup
-  kNotItsNameForm,   // "<name>(" begins it, but it is no "<name>(<8 digits>)<ext>"
-  kNoWriteBit,       // old enough, but the system refuses it (read-only); the cleanup reports it
+  kNewestOfItsKind,   // the newest of its database and extension: the last good backup
+  kNotItsNameForm,    // "<name>(" begins it, but it is no "<name>(<8 digits>)<ext>"
+  kNoWriteBit,        // old enough, but the system refuses it (read-only); the cleanup reports it
+  kNeededByKeptFull,  // a log backup not older than the oldest full backup kept
+  kNoFullKept,        // a log backup of a database without a full backup in the folder
 };
 
 // What a verdict says, in a few words ("younger than the retention", ...).
@@ -31,9 +33,9 @@ struct CleanupPlanFile {
 };
 
 // What RemoveOldBackups(today, database) would do to the folder the listing holds, deleting
-// nothing: every file of the database's four kinds with its verdict, in the cleanup's order.
-// The files it would delete are taken out of the listing, so a next call (another slot,
-// another day) sees the folder as the cleanup would leave it. `allNames` are the folder's
+// nothing: every file of the database's four kinds, then its log backups, with its verdict, in the
+// cleanup's order. The files it would delete are taken out of the listing, so a next call (another
+// slot, another day) sees the folder as the cleanup would leave it. `allNames` are the folder's
 // names that carry a backup extension, of the exact form or not.
 // Throws as RemoveOldBackups does when `today` is no date.
 std::vector<CleanupPlanFile> PlanOldBackups(BackupFolderListing& listing,

@@ -7,12 +7,15 @@ namespace mvx {
 BackupFolderListing BackupFolderListing::Read(std::string_view folder) {
   BackupFolderListing listing;
   listing.folder_ = std::string(folder);
-  std::vector<std::string> names = ListBackupFolderFiles(
-      folder, [](std::string_view name) { return ParseBackupFileName(name).has_value(); });
+  std::vector<std::string> names = ListBackupFolderFiles(folder, [](std::string_view name) {
+    return ParseBackupFileName(name).has_value() || ParseLogBackupFileName(name).has_value();
+  });
   for (std::string& name : names) {
-    std::optional<BackupFileNameParts> parts = ParseBackupFileName(name);
-    if (!parts) continue;
-    listing.groups_[std::move(parts->upperName)][parts->extension].push_back(std::move(name));
+    if (std::optional<BackupFileNameParts> parts = ParseBackupFileName(name)) {
+      listing.groups_[std::move(parts->upperName)][parts->extension].push_back(std::move(name));
+    } else if (std::optional<LogBackupFileNameParts> log = ParseLogBackupFileName(name)) {
+      listing.logGroups_[std::move(log->upperName)].push_back(std::move(name));
+    }
   }
   return listing;
 }
@@ -24,6 +27,11 @@ BackupFolderListing::Group* BackupFolderListing::Find(std::size_t extensionIndex
   if (found == groups_.end()) return nullptr;
   Group& group = found->second[extensionIndex];
   return group.empty() ? nullptr : &group;
+}
+
+BackupFolderListing::Group* BackupFolderListing::FindLogBackups(const std::string& upperDatabase) {
+  const auto found = logGroups_.find(upperDatabase);
+  return found == logGroups_.end() || found->second.empty() ? nullptr : &found->second;
 }
 
 }  // namespace mvx

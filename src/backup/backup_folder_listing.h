@@ -27,10 +27,13 @@ class BackupFolderListing {
   // Callers replace the group's contents after deleting files, so the
   // listing stays what the folder holds. Null when there are none.
   Group* Find(std::size_t extensionIndex, const std::string& upperDatabase);
+  // The log backups ("<name>(<8 digits>-<6 digits>).trn") of the database, the same way.
+  Group* FindLogBackups(const std::string& upperDatabase);
 
  private:
   std::string folder_;
   std::unordered_map<std::string, std::array<Group, kBackupExtensions.size()>> groups_;
+  std::unordered_map<std::string, Group> logGroups_;
 };
 
 }  // namespace mvx

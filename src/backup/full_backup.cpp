@@ -60,15 +60,24 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   // The log shrink acts on the current database's log, so it runs only when
   // the switch to this database really happened.
   bool fullRestored = true;
+  std::optional<LogBackupOutcome> logBackup;
   if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
-    ExecuteStatement(query, RecoverySimpleStatement(database));
+    // With log backups the log is backed up instead of emptied through SIMPLE, which
+    // would break their chain.
+    const bool keepChain = settings_.logBackupMinutes > 0;
+    if (keepChain) {
+      logBackup = KeepLogChain(database);
+    } else {
+      ExecuteStatement(query, RecoverySimpleStatement(database));
+    }
     const std::optional<std::string> logFile = ReadLogFileName(database_.connection(), query);
     if (logFile) ExecuteStatement(query, ShrinkFileStatement(*logFile));
-    fullRestored = SwitchBackToFull(database_, query, database);
+    if (!keepChain) fullRestored = SwitchBackToFull(database_, query, database);
     if (!logFile) {
       serviceTables_.WriteServiceLog(database, kFullFailed);
       RecordVerification(database, verified);
       if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+      if (logBackup) RecordLogBackup(database, *logBackup);
       SendEventReport(database, kFullFailedCode);
       return;
     }
@@ -80,6 +89,7 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   serviceTables_.WriteServiceLog(database, kFullDone);
   RecordVerification(database, verified);
   if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+  if (logBackup) RecordLogBackup(database, *logBackup);
   SendEventReport(database, kFullDoneCode);
 }
 

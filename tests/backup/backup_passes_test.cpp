@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "backup/disk_root_path.h"
 #include "backup_test_support.h"
 #include "support/sql/sql_replies.h"
@@ -345,6 +347,115 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
     EXPECT_EQ(logged, rows);
     EXPECT_THAT(reports.sent, ElementsAre(Sent("TremoLandix", c.code)));
     EXPECT_EQ(textLog.LastFileLogText().find(damaged) != std::string::npos, c.verifyRefused);
+  }
+}
+
+// With log backups on, the full pass backs the log up instead of switching to SIMPLE; each
+// round backs up the databases in FULL recovery, a broken chain (4214) gets a full backup at
+// once, and rows come only for failures and the first success after one.
+TEST_F(BackupPassesTest, LogBackupsKeepTheChain) {
+  settings.logBackupMinutes = 15;
+  const std::string recovery =
+      "select convert(varchar(60), DATABASEPROPERTYEX(N'TremoLandix', 'Recovery'))";
+  const std::string log = "BACKUP LOG [TremoLandix] TO DISK = N'" + File("TremoLandix(20240315-");
+  const std::string logNow = log + "170000).trn' WITH INIT, NOFORMAT";
+  const std::string full = "BACKUP DATABASE [TremoLandix] TO DISK = N'" +
+                           File("TremoLandix(20240315).ful") +
+                           "' WITH INIT, NOUNLOAD, NAME = N'TremoLandix 백업', NOSKIP, STATS = "
+                           "10, NOFORMAT|use TremoLandix|" +
+                           recovery + "|" + logNow +
+                           "|select name from sysfiles where fileid = 2|DBCC SHRINKFILE(Other_Log)"
+                           "|use master";
+  struct Case {
+    bool fullPass, verify;
+    std::string model;       // the recovery model the server answers
+    int logError;            // 0: BACKUP LOG succeeds
+    bool failedBefore;       // the previous log backup of the database failed
+    std::string takenName;   // a file already there
+    std::string statements;  // separated by "|"
+    std::vector<std::string> rows;
+    std::vector<std::string> codes;
+  };
+  const std::vector<Case> cases = {
+      {true, false, "FULL", 0, false, "", full, {"Full Backup 완료"}, {"012"}},
+      {false, false, "FULL", 0, false, "", recovery + "|" + logNow, {}, {}},
+      {false,
+       true,
+       "FULL",
+       0,
+       false,
+       "",
+       recovery + "|" + logNow + ", CHECKSUM|RESTORE VERIFYONLY FROM DISK = N'" +
+           File("TremoLandix(20240315-170000).trn") + "' WITH CHECKSUM",
+       {},
+       {}},
+      {false,
+       false,
+       "FULL",
+       0,
+       false,
+       "TremoLandix(20240315-170000).trn",
+       recovery + "|" + log + "170001).trn' WITH INIT, NOFORMAT",
+       {},
+       {}},
+      {false, false, "FULL", 3201, false, "", recovery + "|" + logNow, {"Log Backup Fail!!!"}, {}},
+      {false, false, "FULL", 0, true, "", recovery + "|" + logNow, {"Log Backup 완료"}, {}},
+      {false,
+       false,
+       "FULL",
+       4214,
+       false,
+       "",
+       recovery + "|" + logNow + "|" + full,
+       {"Log Backup Fail!!!", "Full Backup 완료", "Log Backup 완료"},
+       {"012"}},
+      {false, false, "SIMPLE", 0, false, "", recovery, {}, {}},
+      {true,
+       false,
+       "SIMPLE",
+       0,
+       false,
+       "",
+       full.substr(0, full.find(logNow)) + full.substr(full.find(logNow) + logNow.size() + 1),
+       {"Full Backup 완료"},
+       {"012"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statements);
+    server.clearRules();
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    textLog.ClearLastFileLogText();
+    settings.verify = c.verify;
+    if (!c.takenName.empty()) PutFile(c.takenName);
+    server.addRule("sysfiles", LogFileName("Other_Log"));
+    server.addRule("DATABASEPROPERTYEX", sql::Rows({{""}}, {{c.model}}));
+    if (c.failedBefore) {
+      server.addRule("^BACKUP LOG", sql::Error(3201, "refused"), 1);
+      engine.RunLogBackups();
+      server.clearRecords();
+      logged.clear();
+    }
+    // The chain is broken until a full backup has been taken.
+    if (c.logError != 0) server.addRule("^BACKUP LOG", sql::Error(c.logError, "no chain"), 1);
+
+    c.fullPass ? engine.RunFullBackups("2024-03-15") : engine.RunLogBackups();
+
+    std::string sent;
+    for (const std::string& statement : Statements()) sent += (sent.empty() ? "" : "|") + statement;
+    EXPECT_EQ(sent, c.statements);
+    std::vector<LoggedMessage> rows;
+    for (const std::string& row : c.rows) rows.push_back({"TremoLandix", row});
+    EXPECT_EQ(logged, rows);
+    std::vector<Report> sentReports;
+    for (const std::string& code : c.codes) sentReports.push_back(Sent("TremoLandix", code));
+    EXPECT_EQ(reports.sent, sentReports);
+    // The text log hears of a database without log backups once.
+    EXPECT_EQ(textLog.LastFileLogText().find(
+                  c.logError != 0 ? "no chain" : "recovery model SIMPLE") != std::string::npos,
+              c.logError != 0 || (c.model == "SIMPLE" && !c.fullPass));
+    if (!c.takenName.empty()) std::filesystem::remove(backups.path() / c.takenName);
   }
 }
 
