@@ -303,6 +303,41 @@ TEST_F(ServiceModuleTest, ScheduleFailureEndsTheTickSilently) {
   EXPECT_TRUE(eventLog.entries.empty());
 }
 
+// Log backups come from the timer on their own clock, without a tick, and take a new file
+// each round; a stop cancels one that runs on after its grace, as any statement.
+TEST_F(ServiceModuleTest, LogBackupsComeFromTheTimerAndAStopEndsThem) {
+  ServeExistingDatabase();
+  Put("RazuRarevi", "LogBackup", "5");  // 300 ms at a millisecond a second
+  server.addRule("DATABASEPROPERTYEX", Rows({{""}}, {{"FULL"}}));
+  server.addRule("^BACKUP LOG", sql::SqlReply{}, 2);
+  server.addRule("^BACKUP LOG", sql::SqlReply{.delay = 60s});
+  server.createBackupFiles(backups.path().string());
+  ServiceOptions options = Options();
+  options.statementGrace = 300ms;
+  TfMvxBackupMain module(clock, eventLog, options);
+  ASSERT_TRUE(module.ServiceStart());
+  const auto logBackups = [&] {
+    std::vector<std::string> found;
+    for (const std::string& batch : Batches()) {
+      if (batch.rfind("BACKUP LOG [TremoLandix] TO DISK = N'", 0) == 0) found.push_back(batch);
+    }
+    return found;
+  };
+  for (int i = 0; i < 10000 && logBackups().size() < 3; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(logBackups().size(), 3u);
+  EXPECT_TRUE(module.ServiceStop());
+  const std::vector<std::string> taken = logBackups();
+  ASSERT_EQ(taken.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(taken[i].find("TremoLandix(20240315-18000" + std::to_string(i) + ").trn"),
+              std::string::npos);
+  }
+  const std::vector<std::string> batches = Batches();
+  ASSERT_GE(batches.size(), 2u);
+  EXPECT_NE(batches[batches.size() - 2].find("'Log Backup Fail!!!'"), std::string::npos);
+  EXPECT_EQ(batches.back(), kStop);
+}
+
 // A stop waits for a running statement up to its grace, then cancels it; a
 // second request cancels at once. A cancelled BACKUP fails as a refused one.
 TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "service/log_backup_clock.h"
+
 namespace mvx {
 namespace {
 
@@ -112,6 +114,39 @@ TEST(Timer, ArmBeforeOpenAndDisarmDoNothing) {
   timer.Disarm();
   std::this_thread::sleep_for(60ms);
   EXPECT_EQ(ticks, 0);
+}
+
+// The timer waits for the nearer of the tick and the log backups; each counts from its own
+// end, and off the tick's interval is used unchanged.
+TEST(LogBackupClock, TheTimerWaitsForTheNearerWork) {
+  using Ms = std::chrono::milliseconds;
+  const std::chrono::steady_clock::time_point t0{};
+  struct Case {
+    Ms logInterval;
+    char work;  // what ended at `at`: 't' the tick, 'l' the log backups
+    Ms at, wait;
+    bool tickDue, logDue;  // at the moment the timer fires
+  };
+  const Case cases[] = {
+      {0ms, 't', 3000ms, 600000ms, true, false},  // off: the tick's interval as it was
+      {900000ms, 's', 0ms, 3000ms, true, false},  // the first tick comes first
+      {900000ms, 't', 3000ms, 600000ms, true, false},
+      {900000ms, 't', 603000ms, 297000ms, false, true},  // the log backups are nearer
+      {900000ms, 'l', 910000ms, 293000ms, true, false},  // a round that ran 10 s
+      {900000ms, 'l', 1900000ms, 0ms, true, false},      // the tick is overdue
+  };
+  LogBackupClock clock;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.at.count());
+    Ms wait{};
+    if (c.work == 's' || c.logInterval == 0ms)
+      wait = clock.Started(t0 + c.at, 3000ms, c.logInterval);
+    if (c.work == 't') wait = clock.TickEnded(t0 + c.at, 600000ms);
+    if (c.work == 'l') wait = clock.LogEnded(t0 + c.at);
+    EXPECT_EQ(wait, c.wait);
+    EXPECT_EQ(clock.TickDue(t0 + c.at + wait), c.tickDue);
+    EXPECT_EQ(clock.LogDue(t0 + c.at + wait), c.logDue);
+  }
 }
 
 }  // namespace
