@@ -84,6 +84,13 @@ const std::map<std::string, std::pair<bool, bool>> kOutcomes = {
     {"Increment Backup Fail!!!", {false, false}}};
 const char kDiskWarning[] = "Disk Space 경고!!!";
 
+// Batches that begin with `prefix` (compared without regard to letter case).
+long long Count(const std::vector<std::string>& batches, std::string_view prefix) {
+  return std::count_if(batches.begin(), batches.end(), [&](const std::string& batch) {
+    return EqualsNoCase(std::string_view(batch).substr(0, prefix.size()), prefix);
+  });
+}
+
 LocalDateTime At(long long seasonTime) { return AddMilliseconds(kFirstDay, seasonTime * 1000); }
 // The stamp of a backup file name from `daysBefore` days before a time.
 std::string Stamp(const LocalDateTime& t, int daysBefore = 0) {
@@ -179,8 +186,10 @@ struct TickRecord {
 // One season: the module and its servers, run tick by tick through the plan.
 class Season {
  public:
-  Season(const FaultPlan& plan, const sql::TempDir& exe, const sql::TempDir& backups)
-      : plan_(plan), exe_(exe), backups_(backups) {
+  // With `logBackupMinutes` the log backups run between the ticks, on their own clock.
+  Season(const FaultPlan& plan, const sql::TempDir& exe, const sql::TempDir& backups,
+         int logBackupMinutes = 0)
+      : plan_(plan), exe_(exe), backups_(backups), logBackupMinutes_(logBackupMinutes) {
     WriteSettings();
     SeedBackupFolder();
     folder_ = ListFolder();
@@ -207,7 +216,21 @@ class Season {
     Apply(plan_.At(plan_.StartTime()), plan_.StartTime());
     module.ServiceStart();
     startBatches = server_.batchTexts();
+    long long nextLog = plan_.StartTime() + logBackupMinutes_ * 60LL;
     for (long long time = plan_.StartTime() + 3; time < days * FaultPlan::kDay;) {
+      // The log backups due before the tick, each round counted from the end of the one
+      // before; a tick due meanwhile waits for the round. A BACKUP LOG takes ten seconds.
+      for (; logBackupMinutes_ > 0 && nextLog <= time;) {
+        TickRecord& round = logRounds.emplace_back(TickRecord{nextLog, plan_.At(nextLog), {}, {}});
+        Apply(round.faults, nextLog);
+        server_.clearRecords();
+        module.LogBackupTimer();
+        round.batches = server_.batchTexts();
+        nextLog += 10 * Count(round.batches, "BACKUP LOG ");
+        time = std::max(time, nextLog);
+        nextLog += logBackupMinutes_ * 60LL;
+      }
+      if (logBackupMinutes_ > 0) folder_ = ListFolder();
       TickRecord& tick = ticks.emplace_back(TickRecord{time, plan_.At(time), {}, {}});
       Apply(tick.faults, time);
       server_.clearRecords();
@@ -229,10 +252,11 @@ class Season {
                           std::back_inserter(tick.deleted));
       folder_ = std::move(after);
       // The interval counts from the end of a tick; a backup takes a minute.
-      const auto backups = std::count_if(
-          tick.batches.begin(), tick.batches.end(),
-          [](const std::string& batch) { return UpperAscii(batch.substr(0, 7)) == "BACKUP "; });
-      time += 2 + 60 * backups + (tick.faults.Has(Fault::kSupportSlow) ? 30 : 0) + kTimerInt;
+      const auto backups = Count(tick.batches, "BACKUP ");
+      time += 2 + 60 * backups + (tick.faults.Has(Fault::kSupportSlow) ? 30 : 0);
+      // Log backups due during the tick wait for its end.
+      nextLog = std::max(nextLog, time);
+      time += kTimerInt;
     }
     SetLogWritable(true);
   }
@@ -259,6 +283,7 @@ class Season {
 
   std::vector<std::string> startBatches;
   std::vector<TickRecord> ticks;
+  std::vector<TickRecord> logRounds;  // with log backups on
   RecordingEventLog eventLog;
 
  private:
@@ -290,6 +315,7 @@ class Season {
                                     "IncType=3",  "IncBTime=17:00", "Save=1"};
     own.push_back("BKPath=" + backups_.path().string());
     own.push_back("TimerInt=" + std::to_string(kTimerInt));
+    if (logBackupMinutes_ > 0) own.push_back("LogBackup=" + std::to_string(logBackupMinutes_));
     ProfileFile ini(exe_.file("RazuRarevi.ini"));
     for (const auto& [section, entries] :
          {std::pair{"DBServer", server}, std::pair{"RazuRarevi", own}}) {
@@ -306,10 +332,19 @@ class Season {
   void SeedBackupFolder() {
     for (const std::string& slot : kSlots) {
       for (const std::string& extension : kExtensions) {
+        // With log backups, a folder of the agent's own fulls: a kept ".trf" of long ago would
+        // keep every log backup after it.
+        if (logBackupMinutes_ > 0 && extension == ".trf") continue;
         for (int daysBefore : {40, 20, 9, 3}) {
           const std::string name = daysBefore == 20 ? UpperAscii(slot) : slot;
           backups_.write(name + "(" + Stamp(kFirstDay, daysBefore) + ")" + extension, "old backup");
         }
+      }
+    }
+    for (const std::string& slot : kSlots) {
+      for (int daysBefore : {9, 3}) {
+        if (logBackupMinutes_ > 0)
+          backups_.write(slot + "(" + Stamp(kFirstDay, daysBefore) + "-120000).trn", "old log");
       }
     }
     for (const std::string& name : kForeignFiles) backups_.write(name, "not a backup");
@@ -361,6 +396,12 @@ class Season {
     server_.addRule("from sysobjects", sql::Count(1));
     server_.addRule("^select count\\(\\*\\) from T0246$", sql::Count(1));
     server_.addRule("^select name from sysfiles", sql::Rows({{"name"}}, {{"Log_File"}}));
+    if (logBackupMinutes_ > 0) {
+      server_.addRule("DATABASEPROPERTYEX", sql::Rows({{""}}, {{"FULL"}}));
+      // The last slot's full backups fail all season: its full from before the season stays,
+      // the newest of its kind, and with it every log backup after it.
+      server_.addRule("^backup database \\[" + kSlots.back() + "\\]", sql::Error(3013, "refused"));
+    }
   }
 
   // A folder in the log file's place: no write reaches it, whoever the test runs as. What was
@@ -384,6 +425,7 @@ class Season {
   std::optional<std::tuple<std::uint8_t, std::uint8_t, std::string>> rulesKey_;
   std::set<std::string> folder_;
   LogTouches logTouches_{exe_.path()};
+  int logBackupMinutes_ = 0;
 };
 
 // ---- Reading the trace ----
@@ -692,6 +734,112 @@ class SeasonChecks {
   std::size_t statements_ = 0, failures_ = 0, deletions_ = 0, warnings_ = 0;
 };
 
+// ---- The log chain ----
+
+// A log backup's database and file name ("<name>(<yyyymmdd>-<hhmmss>).trn").
+std::optional<std::pair<std::size_t, std::string>> ReadLogBackup(const std::string& batch) {
+  static const std::regex kLog(
+      R"(^BACKUP LOG \[(.+)\] TO DISK = N'.*\\(.+\(\d{8}-\d{6}\)\.trn)' WITH INIT, NOFORMAT$)");
+  static const std::regex kDoubledQuote("''");
+  std::smatch match;
+  if (!std::regex_match(batch, match, kLog)) return std::nullopt;
+  const auto slot = std::find(kSlots.begin(), kSlots.end(), match[1].str());
+  if (slot == kSlots.end()) return std::nullopt;
+  return std::pair{static_cast<std::size_t>(slot - kSlots.begin()),
+                   std::regex_replace(match[2].str(), kDoubledQuote, "'")};
+}
+std::string LogDay(const std::string& name) { return name.substr(name.size() - 20, 8); }
+
+// With log backups on, the chain from every full backup the folder keeps is whole: the log is
+// never emptied through SIMPLE, each full backup is followed by a log backup, every round that
+// reached the server backed up every slot into a name of its own, later names later, and the
+// cleanup deletes a log backup only when it is older than the retention and than the oldest
+// full backup of its database left in the folder.
+Problems CheckLogChain(const Season& season) {
+  Problems problems;
+  std::array<std::vector<std::string>, kSlots.size()> taken;
+  std::set<std::string> names;
+  const auto read = [&](const TickRecord& record, bool round) {
+    const std::string when = FormatLogKey(At(record.time)) + ": ";
+    std::optional<std::size_t> full;
+    bool logged = false;
+    long long count = 0;
+    for (const std::string& batch : record.batches) {
+      if (batch.find("SET RECOVERY SIMPLE") != std::string::npos) {
+        problems["simple"].push_back(when + batch);
+      }
+      if (const auto log = ReadLogBackup(batch)) {
+        ++count;
+        logged = logged || log->first == full;
+        if (!names.insert(log->second).second) problems["names"].push_back(when + log->second);
+        if (!taken[log->first].empty() && taken[log->first].back() >= log->second) {
+          problems["names"].push_back(when + log->second + " after " + taken[log->first].back());
+        }
+        taken[log->first].push_back(log->second);
+      } else if (batch.rfind("BACKUP DATABASE [", 0) == 0) {
+        full = std::find_if(kSlots.begin(), kSlots.end(),
+                            [&](const std::string& slot) {
+                              return batch.rfind("BACKUP DATABASE [" + slot + "]", 0) == 0;
+                            }) -
+               kSlots.begin();
+        logged = false;
+      }
+      const std::optional<ActivityRow> row = ReadActivityRow(batch);
+      if (row && (*row)[1] == "Full Backup 완료" && !logged) {
+        problems["full then log"].push_back(when + "no log backup after " + kSlots[*full]);
+      }
+    }
+    if (round && !record.faults.ServerUnreachable() &&
+        count != static_cast<long long>(kSlots.size())) {
+      problems["rounds"].push_back(when + std::to_string(count) + " log backups");
+    }
+  };
+  std::size_t round = 0;
+  for (const TickRecord& tick : season.ticks) {
+    for (; round < season.logRounds.size() && season.logRounds[round].time < tick.time; ++round) {
+      read(season.logRounds[round], true);
+    }
+    read(tick, false);
+    for (const std::string& name : tick.deleted) {
+      if (!name.ends_with(".trn")) continue;
+      if (LogDay(name) >= Stamp(At(tick.time), kRetentionDays)) {
+        problems["deletions"].push_back(FormatLogKey(At(tick.time)) + ": deleted young " + name);
+      }
+    }
+  }
+  // No log backup went from the day of the oldest full left on, and none vanished.
+  const std::set<std::string> folder = season.ListFolder();
+  std::set<std::string> deleted;
+  for (const TickRecord& tick : season.ticks) {
+    for (const std::string& name : tick.deleted) {
+      if (name.ends_with(".trn")) deleted.insert(name);
+    }
+  }
+  for (std::size_t slot = 0; slot < kSlots.size(); ++slot) {
+    const std::string prefix = kSlots[slot] + "(";
+    std::string oldestFull = "99999999";
+    for (const std::string& name : folder) {
+      if (name.starts_with(prefix) && name.ends_with(").ful") &&
+          name.size() == prefix.size() + 13) {
+        oldestFull = std::min(oldestFull, name.substr(prefix.size(), 8));
+      }
+    }
+    for (const std::string& name : deleted) {
+      if (name.starts_with(prefix) && name.size() == prefix.size() + 20 &&
+          LogDay(name) >= oldestFull) {
+        problems["kept chain"].push_back(name + " gone, the full of " + oldestFull + " needs it");
+      }
+    }
+    for (const std::string& name : taken[slot]) {
+      if (!folder.count(name) && !deleted.count(name))
+        problems["names"].push_back(name + " vanished");
+    }
+    if (taken[slot].empty()) problems["rounds"].push_back("no log backup of " + kSlots[slot]);
+  }
+  if (deleted.empty()) problems["deletions"].push_back("the cleanup deleted no log backup");
+  return problems;
+}
+
 std::uint64_t SeasonSeed() {
   const char* text = std::getenv("MVX_SIM_SEED");
   if (text == nullptr || *text == '\0') return kDefaultSeed;
@@ -735,6 +883,23 @@ TEST(SeasonSimulation, AHundredAndTwentyDaysOfFaults) {
       for (std::size_t i = 0; i < found.size() && i < 5; ++i) report += "  " + found[i] + "\n";
     }
     ADD_FAILURE() << report << "faults of the season:\n" << plan.Describe();
+  }
+}
+
+// Ten days with a log backup every 15 minutes under the same faults: the chain never breaks.
+TEST(SeasonSimulation, TenDaysOfLogBackups) {
+  const std::uint64_t seed = SeasonSeed();
+  SCOPED_TRACE("season seed " + std::to_string(seed));
+  constexpr int kDays = 10;
+  const FaultPlan plan(seed, kDays);
+  sql::TempDir exe, backups;
+  Season season(plan, exe, backups, 15);
+  season.Run(kDays);
+  const Problems problems = CheckLogChain(season);
+  std::printf("log season %llu: %zu rounds\n", static_cast<unsigned long long>(seed),
+              season.logRounds.size());
+  for (const auto& [check, found] : problems) {
+    ADD_FAILURE() << check << ": " << found.size() << " problems, the first: " << found.front();
   }
 }
 
