@@ -5,6 +5,7 @@
 
 #include "commands/check_database_items.h"
 #include "commands/check_host_items.h"
+#include "commands/check_log_backup_items.h"
 #include "commands/schedule_words.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
@@ -49,6 +50,9 @@ std::vector<CheckItem> RunChecks(const OperatorSettings& loaded, const ServiceOp
   database.ReadBackupFolder();
   for (std::size_t slot = 0; slot < settings.databases.size(); ++slot) {
     if (!settings.databases[slot].empty()) items.push_back(database.SlotItem(slot));
+  }
+  for (CheckItem& item : LogBackupItems(loaded, options, items, clock)) {
+    items.push_back(std::move(item));
   }
   items.push_back(database.FolderItem());
   items.push_back(SupportLinkItem(options, database.TransportMode()));

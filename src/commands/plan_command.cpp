@@ -7,6 +7,7 @@
 #include "commands/command_arguments.h"
 #include "commands/operator_command.h"
 #include "commands/plan_day.h"
+#include "commands/plan_log_backups.h"
 #include "common/date_text.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
@@ -100,6 +101,9 @@ void WriteText(std::ostream& out, const OperatorSettings& loaded,
     }
     WritePassText(out, "full backup", day.due.fullFrom, day.full);
     WritePassText(out, "differential backup", day.due.differentialFrom, day.differential);
+    if (const std::string logs = LogBackupPlanText(s); !logs.empty()) {
+      out << "  log backups: " << logs << "\n";
+    }
     out << "  weekly key-part run: ";
     if (!ReachedToday(day.due.keyPartFrom)) {
       out << "not due (" << s.keyWeek << " from " << s.keyTime << ")\n";
@@ -152,8 +156,11 @@ void WriteJson(std::ostream& out, const OperatorSettings& loaded,
         << ",\"ticksWork\":" << (day.ticksWork ? "true" : "false")
         << ",\"scheduleWorks\":" << (day.scheduleWorks ? "true" : "false")
         << ",\"full\":" << JsonPass(day.due.fullFrom, day.full)
-        << ",\"differential\":" << JsonPass(day.due.differentialFrom, day.differential)
-        << ",\"keyPart\":{\"due\":" << (day.keyPartDatabases.empty() ? "false" : "true");
+        << ",\"differential\":" << JsonPass(day.due.differentialFrom, day.differential);
+    if (const std::string logs = LogBackupPlanJson(loaded.settings); !logs.empty()) {
+      out << ",\"logBackups\":" << logs;
+    }
+    out << ",\"keyPart\":{\"due\":" << (day.keyPartDatabases.empty() ? "false" : "true");
     if (day.due.keyPartFrom) out << ",\"from\":" << JsonQuote(*day.due.keyPartFrom);
     out << ",\"databases\":[";
     for (std::size_t i = 0; i < day.keyPartDatabases.size(); ++i) {

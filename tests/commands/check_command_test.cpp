@@ -8,10 +8,10 @@
 #include <map>
 #include <sstream>
 
+#include "commands/operator_command.h"
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
-#include "commands/operator_command.h"
 #include "support/fake_service_control.h"
 #include "support/http/line_server.h"
 #include "support/json_value.h"
@@ -101,6 +101,11 @@ class CheckCommandTest : public ::testing::Test {
     return files;
   }
 
+  void LogBackups() {
+    ProfileFile(exe.file("RazuRarevi.ini"))
+        .WriteString("RazuRarevi", ScrambleValue("LogBackup"), ScrambleValue("15"));
+  }
+
   sql::TempDir exe, backups;
   sql::ScriptedSqlServer server;
   sql::LineServer line;
@@ -162,6 +167,22 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
          t.backups.write("TremoLandix(20240306).ful", "full");
        },
        "WARN Slot 1 TremoLandix", "9 days old, the schedule allows 8", 1},
+      // With log backups every 15 minutes (the agent runs): 45 minutes is the limit.
+      {"log backups stale",
+       [](auto& t) {
+         t.LogBackups();
+         t.backups.write("QuendrilaxoShop(20240315-171400).trn", "log");
+       },
+       "FAIL Log backups QuendrilaxoShop", "46 min old, older than three intervals", 2},
+      {"log backup fresh",
+       [](auto& t) { t.backups.write("TremoLandix(20240315-171500).trn", "log"); },
+       "OK   Log backups TremoLandix", "45 min old", 2},
+      {"not in full recovery",
+       [](auto& t) {
+         t.server.addRule("sys.databases.*Quendrilaxo",
+                          Rows({{"a"}, {"b"}}, {{"ONLINE", "SIMPLE"}}));
+       },
+       "WARN Log backups QuendrilaxoShop", "recovery SIMPLE, not FULL", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
