@@ -56,18 +56,21 @@ struct LogBackupRig {
   std::string installationId = "TL-00042";
   std::string computerName = "DBHOST";
   std::atomic<bool> stopRequested{false};
-  mvx::BackupEngine engine{settings,     database,      sqlQuery, serviceTables, reports,
+  mvx::BackupEngine engine{settings,       database,     sqlQuery,      serviceTables, reports,
                            installationId, computerName, stopRequested, clock};
 };
 
+// A round of one and of six slot databases: one login serves them all.
 void BM_LogBackupRound(benchmark::State& state) {
   LogBackupRig rig;
+  const auto slots = static_cast<std::size_t>(state.range(0));
+  for (std::size_t i = 1; i < slots; ++i) rig.settings.databases[i] = "Slot" + std::to_string(i);
   for (auto _ : state) rig.engine.RunLogBackups();
-  if (rig.server.batches().size() != 2 * static_cast<std::size_t>(state.iterations())) {
-    state.SkipWithError("a round did not send its two statements");
+  if (rig.server.batches().size() != 2 * slots * static_cast<std::size_t>(state.iterations())) {
+    state.SkipWithError("a round did not send two statements per database");
   }
 }
-BENCHMARK(BM_LogBackupRound)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LogBackupRound)->Arg(1)->Arg(6)->Unit(benchmark::kMicrosecond);
 
 // The statement alone on an open connection.
 void BM_BareLogBackupStatement(benchmark::State& state) {
