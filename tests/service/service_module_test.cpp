@@ -317,24 +317,18 @@ TEST_F(ServiceModuleTest, LogBackupsComeFromTheTimerAndAStopEndsThem) {
   TfMvxBackupMain module(clock, eventLog, options);
   ASSERT_TRUE(module.ServiceStart());
   const auto logBackups = [&] {
-    std::vector<std::string> found;
+    std::string names;  // the file names, one after the other
     for (const std::string& batch : Batches()) {
-      if (batch.rfind("BACKUP LOG [TremoLandix] TO DISK = N'", 0) == 0) found.push_back(batch);
+      if (batch.rfind("BACKUP LOG [TremoLandix]", 0) == 0)
+        names += batch.substr(batch.find('('), 17);
     }
-    return found;
+    return names;
   };
-  for (int i = 0; i < 10000 && logBackups().size() < 3; ++i) std::this_thread::sleep_for(1ms);
-  ASSERT_EQ(logBackups().size(), 3u);
+  for (int i = 0; i < 10000 && logBackups().size() < 51; ++i) std::this_thread::sleep_for(1ms);
   EXPECT_TRUE(module.ServiceStop());
-  const std::vector<std::string> taken = logBackups();
-  ASSERT_EQ(taken.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_NE(taken[i].find("TremoLandix(20240315-18000" + std::to_string(i) + ").trn"),
-              std::string::npos);
-  }
+  EXPECT_EQ(logBackups(), "(20240315-180000)(20240315-180001)(20240315-180002)");
   const std::vector<std::string> batches = Batches();
-  ASSERT_GE(batches.size(), 2u);
-  EXPECT_NE(batches[batches.size() - 2].find("'Log Backup Fail!!!'"), std::string::npos);
+  EXPECT_NE(batches.at(batches.size() - 2).find("'Log Backup Fail!!!'"), std::string::npos);
   EXPECT_EQ(batches.back(), kStop);
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "service/log_backup_clock.h"
@@ -116,36 +117,26 @@ TEST(Timer, ArmBeforeOpenAndDisarmDoNothing) {
   EXPECT_EQ(ticks, 0);
 }
 
-// The timer waits for the nearer of the tick and the log backups; each counts from its own
-// end, and off the tick's interval is used unchanged.
+// The timer waits for the nearer work; each counts from its own end; off, the tick's interval
+// is used unchanged. Steps in order: 's' start, 't' a tick ended, 'l' log backups ended.
 TEST(LogBackupClock, TheTimerWaitsForTheNearerWork) {
-  using Ms = std::chrono::milliseconds;
   const std::chrono::steady_clock::time_point t0{};
-  struct Case {
-    Ms logInterval;
-    char work;  // what ended at `at`: 't' the tick, 'l' the log backups
-    Ms at, wait;
-    bool tickDue, logDue;  // at the moment the timer fires
-  };
-  const Case cases[] = {
-      {0ms, 't', 3000ms, 600000ms, true, false},  // off: the tick's interval as it was
-      {900000ms, 's', 0ms, 3000ms, true, false},  // the first tick comes first
-      {900000ms, 't', 3000ms, 600000ms, true, false},
-      {900000ms, 't', 603000ms, 297000ms, false, true},  // the log backups are nearer
-      {900000ms, 'l', 910000ms, 293000ms, true, false},  // a round that ran 10 s
-      {900000ms, 'l', 1900000ms, 0ms, true, false},      // the tick is overdue
-  };
-  LogBackupClock clock;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.at.count());
-    Ms wait{};
-    if (c.work == 's' || c.logInterval == 0ms)
-      wait = clock.Started(t0 + c.at, 3000ms, c.logInterval);
-    if (c.work == 't') wait = clock.TickEnded(t0 + c.at, 600000ms);
-    if (c.work == 'l') wait = clock.LogEnded(t0 + c.at);
-    EXPECT_EQ(wait, c.wait);
-    EXPECT_EQ(clock.TickDue(t0 + c.at + wait), c.tickDue);
-    EXPECT_EQ(clock.LogDue(t0 + c.at + wait), c.logDue);
+  const std::tuple<char, std::chrono::milliseconds, std::chrono::milliseconds, bool> steps[] = {
+      {'s', 0ms, 3000ms, true},
+      {'t', 3000ms, 600000ms, true},
+      {'t', 603000ms, 297000ms, false},  // the log backups are nearer
+      {'l', 910000ms, 293000ms, true},   // a round that ran 10 s
+      {'l', 1900000ms, 0ms, true}};      // the tick is overdue
+  LogBackupClock clock, off;
+  EXPECT_EQ(off.Started(t0, 3000ms, 0ms), 3000ms);
+  EXPECT_EQ(off.TickEnded(t0, 600000ms), 600000ms);
+  for (const auto& [work, at, wait, tickNext] : steps) {
+    const auto got = work == 's'   ? clock.Started(t0 + at, 3000ms, 900000ms)
+                     : work == 't' ? clock.TickEnded(t0 + at, 600000ms)
+                                   : clock.LogEnded(t0 + at);
+    EXPECT_EQ(got, wait) << at.count();
+    EXPECT_EQ(clock.TickDue(t0 + at + wait), tickNext) << at.count();
+    EXPECT_EQ(clock.LogDue(t0 + at + wait), !tickNext) << at.count();
   }
 }
 
