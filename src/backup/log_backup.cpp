@@ -47,7 +47,8 @@ std::optional<std::string> ReadRecoveryModel(SqlQuery& query, std::string_view d
 }  // namespace
 
 void BackupEngine::RunLogBackups() {
-  if (settings_.logBackupMinutes <= 0) return;
+  // Without a backup folder the schedule takes no backups either.
+  if (settings_.logBackupMinutes <= 0 || settings_.bkPath.empty()) return;
   if (!database_.ConnectDatabase()) return;
   ++folderWrites_;
   for (const std::string& database : settings_.databases) {
