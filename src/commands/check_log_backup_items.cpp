@@ -76,6 +76,7 @@ std::vector<CheckItem> LogBackupItems(const OperatorSettings& loaded, const Serv
   } catch (const std::exception&) {
     // The folder item says why; here the newest log backup is simply not known.
   }
+  const std::string nowStamp = LogBackupFileName("", "", now).substr(2, kLogBackupStampLength);
   const long long allowed = static_cast<long long>(kLateIntervals) * settings.logBackupMinutes;
   for (const std::string& database : settings.databases) {
     if (database.empty()) continue;
@@ -90,20 +91,22 @@ std::vector<CheckItem> LogBackupItems(const OperatorSettings& loaded, const Serv
       notes.push_back("recovery " + model + ", not FULL: no log backups");
       status = CheckStatus::kWarn;
     }
-    std::string newest;
+    // A name from the future (a clock set back, a hand-made file) must not hide stale ones.
+    std::string newest, newestStamp;
     if (listing) {
       if (const BackupFolderListing::Group* logs = listing->FindLogBackups(UpperAscii(database))) {
         for (const std::string& name : *logs) {
-          if (newest.empty() ||
-              ParseLogBackupFileName(name)->stamp > ParseLogBackupFileName(newest)->stamp) {
+          const std::string stamp = ParseLogBackupFileName(name)->stamp;
+          if (stamp > newestStamp && stamp <= nowStamp) {
             newest = name;
+            newestStamp = stamp;
           }
         }
       }
     }
     std::optional<long long> age;
     if (!newest.empty()) {
-      age = MinuteOf(now) - MinuteOf(StampTime(ParseLogBackupFileName(newest)->stamp));
+      age = MinuteOf(now) - MinuteOf(StampTime(newestStamp));
       notes.push_back("newest " + newest + ", " + std::to_string(*age) + " min old");
       figures.push_back({"newestLogBackupFile", JsonQuote(newest)});
       figures.push_back({"newestLogBackupAgeMinutes", std::to_string(*age)});
