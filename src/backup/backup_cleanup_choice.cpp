@@ -100,20 +100,7 @@ std::vector<CleanupPlanFile> PlanOldBackups(BackupFolderListing& listing,
       }
     }
   }
-  if (BackupFolderListing::Group* logs = listing.FindLogBackups(upperDatabase)) {
-    const std::vector<CleanupVerdict> verdicts =
-        ChooseOldLogBackups(*logs, cutoff, OldestFullStamp(listing, upperDatabase));
-    BackupFolderListing::Group kept;
-    for (std::size_t i = 0; i < logs->size(); ++i) {
-      CleanupVerdict verdict = verdicts[i];
-      if (verdict == CleanupVerdict::kDelete && !BackupFileWritable(listing.folder(), (*logs)[i])) {
-        verdict = CleanupVerdict::kNoWriteBit;
-      }
-      plan.push_back({(*logs)[i], verdict});
-      if (verdict != CleanupVerdict::kDelete) kept.push_back(std::move((*logs)[i]));
-    }
-    *logs = std::move(kept);
-  }
+  PlanOldLogBackups(listing, cutoff, upperDatabase, plan);
   return plan;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "backup/backup_file_name.h"
+#include "backup/backup_folder.h"
 
 namespace mvx {
 namespace {
@@ -56,6 +57,24 @@ std::vector<CleanupVerdict> ChooseOldLogBackups(const BackupFolderListing::Group
     }
   }
   return verdicts;
+}
+
+void PlanOldLogBackups(BackupFolderListing& listing, std::string_view cutoffStamp,
+                       const std::string& upperDatabase, std::vector<CleanupPlanFile>& plan) {
+  BackupFolderListing::Group* logs = listing.FindLogBackups(upperDatabase);
+  if (logs == nullptr) return;
+  const std::vector<CleanupVerdict> verdicts =
+      ChooseOldLogBackups(*logs, cutoffStamp, OldestFullStamp(listing, upperDatabase));
+  BackupFolderListing::Group kept;
+  for (std::size_t i = 0; i < logs->size(); ++i) {
+    CleanupVerdict verdict = verdicts[i];
+    if (verdict == CleanupVerdict::kDelete && !BackupFileWritable(listing.folder(), (*logs)[i])) {
+      verdict = CleanupVerdict::kNoWriteBit;
+    }
+    plan.push_back({(*logs)[i], verdict});
+    if (verdict != CleanupVerdict::kDelete) kept.push_back(std::move((*logs)[i]));
+  }
+  *logs = std::move(kept);
 }
 
 }  // namespace mvx

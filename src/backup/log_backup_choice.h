@@ -23,4 +23,9 @@ std::vector<CleanupVerdict> ChooseOldLogBackups(const BackupFolderListing::Group
                                                 std::string_view cutoffStamp,
                                                 const std::optional<std::string>& oldestKeptFull);
 
+// What the cleanup does to the database's log backups in the listing, appended to `plan`; the
+// ones it deletes are taken out of the listing. Call after the full backups were planned.
+void PlanOldLogBackups(BackupFolderListing& listing, std::string_view cutoffStamp,
+                       const std::string& upperDatabase, std::vector<CleanupPlanFile>& plan);
+
 }  // namespace mvx
