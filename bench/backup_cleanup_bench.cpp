@@ -90,8 +90,8 @@ struct EngineFixture {
   std::string installationId = "TL-00042";
   std::string computerName = "DBHOST";
   std::atomic<bool> stopRequested{false};
-  mvx::BackupEngine engine{settings, database,       sqlQuery,     serviceTables,
-                           reports,  installationId, computerName, stopRequested};
+  mvx::BackupEngine engine{settings,       database,     sqlQuery,      serviceTables, reports,
+                           installationId, computerName, stopRequested, clock};
 };
 
 void BM_PlainListing(benchmark::State& state) {

@@ -81,6 +81,11 @@ std::optional<std::string> StoredForm(const std::string& key, const std::string&
     err << "the value of " << key << " is 0 (off) or 1 (on)\n";
     return std::nullopt;
   }
+  if (key == kLogBackupKey && (value.empty() || !LogBackupMinutes(value))) {
+    err << "the value of " << key << " is 0 (off) or minutes from " << kMinLogBackupMinutes
+        << " to " << kMaxLogBackupMinutes << "\n";
+    return std::nullopt;
+  }
   if (IsPlainValueKey(key)) {
     const bool control = std::any_of(value.begin(), value.end(),
                                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });

@@ -6,6 +6,7 @@
 #include "backup/backup_cleanup_choice.h"
 #include "backup/backup_engine.h"
 #include "backup/backup_folder.h"
+#include "backup/log_backup_choice.h"
 #include "common/date_text.h"
 #include "common/text_util.h"
 
@@ -65,28 +66,34 @@ void CleanupRound::RemoveOldBackups(std::string_view today, std::string_view dat
 
   const std::string upperDatabase = UpperAscii(database);
   bool deletionFailed = false;
+  const auto remove = [&](BackupFolderListing::Group* files,
+                          const std::vector<CleanupVerdict>& verdicts) {
+    BackupFolderListing::Group kept;
+    kept.reserve(files->size());
+    for (std::size_t i = 0; i < files->size(); ++i) {
+      std::string& name = (*files)[i];
+      if (verdicts[i] != CleanupVerdict::kDelete) {
+        kept.push_back(std::move(name));
+      } else if (DeleteBackupFile(folder, name)) {
+        engine_.serviceTables_.WriteServiceLog("",
+                                               std::string(kOldFileDeleted) + folder + "\\" + name);
+      } else {
+        deletionFailed = true;
+        kept.push_back(std::move(name));
+      }
+    }
+    *files = std::move(kept);
+  };
   for (std::size_t pattern = 0; pattern < kBackupExtensions.size(); ++pattern) {
     for (const bool setAside : {false, true}) {
       BackupFolderListing::Group* files = setAside ? listing.FindSetAside(pattern, upperDatabase)
                                                    : listing.Find(pattern, upperDatabase);
-      if (files == nullptr) continue;
-      const std::vector<CleanupVerdict> verdicts = ChooseOldBackups(*files, cutoff, !setAside);
-      BackupFolderListing::Group kept;
-      kept.reserve(files->size());
-      for (std::size_t i = 0; i < files->size(); ++i) {
-        std::string& name = (*files)[i];
-        if (verdicts[i] != CleanupVerdict::kDelete) {
-          kept.push_back(std::move(name));
-        } else if (DeleteBackupFile(folder, name)) {
-          engine_.serviceTables_.WriteServiceLog(
-              "", std::string(kOldFileDeleted) + folder + "\\" + name);
-        } else {
-          deletionFailed = true;
-          kept.push_back(std::move(name));
-        }
-      }
-      *files = std::move(kept);
+      if (files != nullptr) remove(files, ChooseOldBackups(*files, cutoff, !setAside));
     }
+  }
+  // Log backups last: their verdicts ask which full backups stay.
+  if (BackupFolderListing::Group* logs = listing.FindLogBackups(upperDatabase)) {
+    remove(logs, ChooseOldLogBackups(*logs, cutoff, OldestFullStamp(listing, upperDatabase)));
   }
   if (deletionFailed) engine_.SendEventReport(database, kDeleteFailedCode);
 }

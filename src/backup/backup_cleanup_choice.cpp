@@ -4,6 +4,7 @@
 
 #include "backup/backup_engine.h"
 #include "backup/backup_folder.h"
+#include "backup/log_backup_choice.h"
 #include "common/text_util.h"
 
 namespace mvx {
@@ -31,6 +32,10 @@ std::string_view CleanupVerdictText(CleanupVerdict verdict) {
       return "not of its own name form";
     case CleanupVerdict::kNoWriteBit:
       return "no write bit: the deletion is refused and reported (006)";
+    case CleanupVerdict::kNeededByKeptFull:
+      return "not older than the oldest full backup kept";
+    case CleanupVerdict::kNoFullKept:
+      return "no full backup kept to compare with";
   }
   return "";
 }
@@ -99,6 +104,7 @@ std::vector<CleanupPlanFile> PlanOldBackups(BackupFolderListing& listing,
       }
     }
   }
+  PlanOldLogBackups(listing, cutoff, upperDatabase, plan);
   return plan;
 }
 

@@ -15,6 +15,9 @@ enum class CleanupVerdict {
   kNewestOfItsKind,  // the newest of its database and extension: the last good backup
   kNotItsNameForm,   // "<name>(" begins it, but it is no "<name>(<8 digits>)<ext>"
   kNoWriteBit,       // old enough, but the system refuses it (read-only); the cleanup reports it
+  // Log backups: not older than the oldest full backup kept, or none is kept to compare with.
+  kNeededByKeptFull,
+  kNoFullKept,
 };
 
 // What a verdict says, in a few words ("younger than the retention", ...).
@@ -35,7 +38,7 @@ struct CleanupPlanFile {
 // nothing: every file of the database's four kinds with its verdict, in the cleanup's order.
 // The files it would delete are taken out of the listing, so a next call (another slot,
 // another day) sees the folder as the cleanup would leave it. `allNames` are the folder's
-// names that carry a backup extension, of the exact form or not.
+// names that carry a backup extension, of the exact form or not. Its log backups come last.
 // Throws as RemoveOldBackups does when `today` is no date.
 std::vector<CleanupPlanFile> PlanOldBackups(BackupFolderListing& listing,
                                             const std::vector<std::string>& allNames,

@@ -15,7 +15,8 @@ constexpr std::string_view kReportKind = "2";
 BackupEngine::BackupEngine(const Settings& settings, Database& database, SqlQuery& sqlQuery,
                            ServiceTables& serviceTables, ReportSink& reports,
                            const std::string& installationId, const std::string& computerName,
-                           const std::atomic<bool>& stopRequested, FreeSpaceReader freeSpace)
+                           const std::atomic<bool>& stopRequested, const Clock& clock,
+                           FreeSpaceReader freeSpace)
     : settings_(settings),
       database_(database),
       sqlQuery_(sqlQuery),
@@ -24,7 +25,8 @@ BackupEngine::BackupEngine(const Settings& settings, Database& database, SqlQuer
       installationId_(installationId),
       computerName_(computerName),
       stopRequested_(stopRequested),
-      freeSpace_(std::move(freeSpace)) {
+      freeSpace_(std::move(freeSpace)),
+      clock_(clock) {
   if (!freeSpace_) freeSpace_ = [](std::string_view path) { return GetFreeDiskBytes(path); };
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,7 @@ namespace mvx {
 using FreeSpaceReader = std::function<std::uint64_t(std::string_view path)>;
 
 class CleanupRound;
+class Clock;
 
 // Backup passes, full and differential backups, old-file cleanup and the
 // disk-space check. Used from the timer tick only, one call at a time.
@@ -29,11 +31,12 @@ class BackupEngine {
   // InstallationId and ComputerName change while the service runs.
   // `sqlQuery` is the service module's SQLQuery, on which every backup
   // statement runs. `stopRequested` is read between databases of a pass: a
-  // stop ends the pass there, never inside one database's statements.
+  // stop ends the pass there, never inside one database's statements. The
+  // clock names the log backups.
   BackupEngine(const Settings& settings, Database& database, SqlQuery& sqlQuery,
                ServiceTables& serviceTables, ReportSink& reports, const std::string& installationId,
                const std::string& computerName, const std::atomic<bool>& stopRequested,
-               FreeSpaceReader freeSpace = {});
+               const Clock& clock, FreeSpaceReader freeSpace = {});
 
   // The passes: disk check, then every slot whose file for `today`
   // ("yyyy-mm-dd") is missing is backed up, in slot order, on one connection.
@@ -45,6 +48,12 @@ class BackupEngine {
   // the service log and to a report ("012"/"002", "013"/"003").
   void BackupDatabaseFull(std::string_view database, std::string_view fileName);
   void BackupDatabaseDifferential(std::string_view database, std::string_view fileName);
+
+  // With LogBackup on: a log backup of every slot database in the full recovery model, in slot
+  // order, on one connection; a database whose log chain is broken (no full backup since)
+  // gets today's full backup at once. Only a failure, and the first success after one, writes
+  // a row.
+  void RunLogBackups();
 
   // Deletes the database's backup files older than the retention setting
   // allows, reading the folder for this call alone. Throws when `today` is no
@@ -74,6 +83,23 @@ class BackupEngine {
   void SetAsideFailedBackup(std::string_view database, std::string_view fileName);
 
   void RunPass(std::string_view today, std::string_view extension, bool full);
+
+  enum class LogBackupResult { kDone, kFailed, kChainBroken };
+  struct LogBackupOutcome {
+    LogBackupResult result = LogBackupResult::kFailed;
+    bool verifyFailed = false;
+  };
+  // One BACKUP LOG into a new file (verified with the Verify setting); failures go to the
+  // text log at once, the rows wait for RecordLogBackup: an activity row may reopen the
+  // connection, which must stay in the database until its log is shrunk.
+  LogBackupOutcome BackupLog(std::string_view database);
+  void RecordLogBackup(std::string_view database, const LogBackupOutcome& outcome);
+  // The full pass with LogBackup on: the log goes to a file instead of being emptied through
+  // the simple recovery model, so the chain goes on from the new full backup. Nullopt when
+  // the database takes no log backups.
+  std::optional<LogBackupOutcome> KeepLogChain(std::string_view database);
+  // True for the full recovery model; any other answer is written to the text log once.
+  bool LogBackupsApply(std::string_view database);
   void RecordOutcome(std::string_view database, std::string_view message,
                      std::string_view eventCode);
   void SendEventReport(std::string_view database, std::string_view eventCode);
@@ -90,6 +116,11 @@ class BackupEngine {
   // Counts the passes that may have written into the backup folder, so that
   // a cleanup round never works from a listing older than a backup.
   std::uint64_t folderWrites_ = 0;
+  const Clock& clock_;
+  // Databases whose latest log backup failed: the next success says so in a row.
+  std::set<std::string, std::less<>> logBackupFailed_;
+  // Databases without log backups that the text log has been told of since the start.
+  std::set<std::string, std::less<>> logBackupsSkipped_;
 };
 
 // The cleanup of one schedule evaluation: the backup folder is read on the

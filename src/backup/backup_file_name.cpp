@@ -1,5 +1,8 @@
 #include "backup/backup_file_name.h"
 
+#include <cstdio>
+
+#include "common/clock.h"
 #include "common/date_text.h"
 #include "common/text_util.h"
 
@@ -55,6 +58,40 @@ std::optional<BackupFileNameParts> ParseSetAsideFileName(std::string_view fileNa
     return std::nullopt;
   }
   return ParseBackupFileName(fileName.substr(0, fileName.size() - kSetAsideSuffix.size()));
+}
+
+std::string LogBackupFileName(std::string_view folder, std::string_view database,
+                              const LocalDateTime& start) {
+  char clock[16];
+  std::snprintf(clock, sizeof clock, "%02d%02d%02d", start.hour % 100, start.minute % 100,
+                start.second % 100);
+  std::string name(folder);
+  name += '\\';
+  name += database;
+  name += '(';
+  name += DateStamp(FormatDate(start));
+  name += '-';
+  name += clock;
+  name += ')';
+  name += kLogBackupExtension;
+  return name;
+}
+
+std::optional<LogBackupFileNameParts> ParseLogBackupFileName(std::string_view fileName) {
+  constexpr std::size_t kSuffixLength = 1 + kLogBackupStampLength + 1 + kLogBackupExtension.size();
+  if (fileName.size() <= kSuffixLength) return std::nullopt;
+  const std::size_t open = fileName.size() - kSuffixLength;
+  if (fileName[open] != '(' || fileName[open + 1 + kLogBackupStampLength] != ')' ||
+      !EqualsNoCase(fileName.substr(fileName.size() - kLogBackupExtension.size()),
+                    kLogBackupExtension)) {
+    return std::nullopt;
+  }
+  const std::string_view stamp = fileName.substr(open + 1, kLogBackupStampLength);
+  for (std::size_t i = 0; i < stamp.size(); ++i) {
+    const bool digit = stamp[i] >= '0' && stamp[i] <= '9';
+    if (i == kBackupStampLength ? stamp[i] != '-' : !digit) return std::nullopt;
+  }
+  return LogBackupFileNameParts{UpperAscii(fileName.substr(0, open)), std::string(stamp)};
 }
 
 }  // namespace mvx

@@ -8,6 +8,8 @@
 
 namespace mvx {
 
+struct LocalDateTime;
+
 inline constexpr std::string_view kFullBackupExtension = ".ful";
 inline constexpr std::string_view kDifferentialBackupExtension = ".inc";
 // What the cleanup searches for, in this order (four characters each, lower case).
@@ -44,5 +46,21 @@ inline constexpr std::string_view kSetAsideSuffix = ".bad";
 
 // The parts of a name "<name>(<8 digits>)<extension>.bad"; nullopt for any other.
 std::optional<BackupFileNameParts> ParseSetAsideFileName(std::string_view fileName);
+
+// Log backups: "<folder>\<database>(<yyyymmdd>-<hhmmss>).trn", the time being the start of
+// the backup in local time.
+inline constexpr std::string_view kLogBackupExtension = ".trn";
+inline constexpr std::size_t kLogBackupStampLength = 15;  // yyyymmdd-hhmmss
+std::string LogBackupFileName(std::string_view folder, std::string_view database,
+                              const LocalDateTime& start);
+
+// The parts of a name of exactly the form "<name>(<8 digits>-<6 digits>).trn" (extension in
+// any letter case): the upper-cased name and the 15 characters of the stamp; nullopt for any
+// other name.
+struct LogBackupFileNameParts {
+  std::string upperName;
+  std::string stamp;
+};
+std::optional<LogBackupFileNameParts> ParseLogBackupFileName(std::string_view fileName);
 
 }  // namespace mvx

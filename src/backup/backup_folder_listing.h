@@ -32,6 +32,8 @@ class BackupFolderListing {
   bool Add(std::string name);
   // The same for backups set aside after a failed verification ("<name>.bad").
   Group* FindSetAside(std::size_t extensionIndex, const std::string& upperDatabase);
+  // The log backups ("<name>(<8 digits>-<6 digits>).trn") of the database, the same way.
+  Group* FindLogBackups(const std::string& upperDatabase);
 
  private:
   using Groups = std::unordered_map<std::string, std::array<Group, kBackupExtensions.size()>>;
@@ -41,6 +43,7 @@ class BackupFolderListing {
   std::string folder_;
   Groups groups_;
   Groups setAside_;
+  std::unordered_map<std::string, Group> logGroups_;
 };
 
 }  // namespace mvx

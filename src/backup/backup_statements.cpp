@@ -36,6 +36,17 @@ std::string DifferentialBackupStatement(std::string_view database, std::string_v
          std::string(checksum ? kChecksum : "");
 }
 
+std::string LogBackupStatement(std::string_view database, std::string_view fileName,
+                               bool checksum) {
+  return "BACKUP LOG " + SqlBracketed(database) + " TO DISK = N'" + NationalText(fileName) +
+         "' WITH INIT, NOFORMAT" + std::string(checksum ? kChecksum : "");
+}
+
+std::string RecoveryModelQuery(std::string_view database) {
+  return "select convert(varchar(60), DATABASEPROPERTYEX(N'" + NationalText(database) +
+         "', 'Recovery'))";
+}
+
 std::string VerifyBackupStatement(std::string_view fileName) {
   return "RESTORE VERIFYONLY FROM DISK = N'" + NationalText(fileName) + "' WITH CHECKSUM";
 }

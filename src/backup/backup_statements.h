@@ -16,6 +16,11 @@ std::string FullBackupStatement(std::string_view database, std::string_view file
                                 bool checksum = false);
 std::string DifferentialBackupStatement(std::string_view database, std::string_view fileName,
                                         bool checksum = false);
+std::string LogBackupStatement(std::string_view database, std::string_view fileName,
+                               bool checksum = false);
+// One row, one column: the database's recovery model ("FULL", "SIMPLE", "BULK_LOGGED"), NULL
+// when the server does not know the database.
+std::string RecoveryModelQuery(std::string_view database);
 // The server reads the file back and checks its page checksums.
 std::string VerifyBackupStatement(std::string_view fileName);
 std::string UseDatabaseStatement(std::string_view database);

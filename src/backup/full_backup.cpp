@@ -62,21 +62,32 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   // The log shrink acts on the current database's log, so it runs only when
   // the switch to this database really happened.
   bool fullRestored = true;
-  // From the switch to SIMPLE until the outcome rows are written, a stop waits for this
-  // database (the shrink stays cancellable); the rows after the switch back are never cut.
   std::optional<SqlConnection::StopWaits> undo;
   std::optional<SqlConnection::Hold> outcomeRows;
+  std::optional<LogBackupOutcome> logBackup;
   if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
-    undo.emplace(database_.connection(), std::string(database));
-    ExecuteStatement(query, RecoverySimpleStatement(database));
+    // With log backups the log is backed up instead of emptied through SIMPLE, which
+    // would break their chain.
+    const bool keepChain = settings_.logBackupMinutes > 0;
+    if (keepChain) {
+      logBackup = KeepLogChain(database);
+    } else {
+      // From the switch to SIMPLE until the outcome rows are written, a stop waits for this
+      // database (the shrink stays cancellable); the rows after the switch back are never cut.
+      undo.emplace(database_.connection(), std::string(database));
+      ExecuteStatement(query, RecoverySimpleStatement(database));
+    }
     const std::optional<std::string> logFile = ReadLogFileName(database_.connection(), query);
     if (logFile) ExecuteStatement(query, ShrinkFileStatement(*logFile));
-    fullRestored = SwitchBackToFull(database_, query, database);
-    outcomeRows.emplace(database_.connection());
+    if (!keepChain) {
+      fullRestored = SwitchBackToFull(database_, query, database);
+      outcomeRows.emplace(database_.connection());
+    }
     if (!logFile) {
       serviceTables_.WriteServiceLog(database, kFullFailed);
       RecordVerification(database, verified);
       if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+      if (logBackup) RecordLogBackup(database, *logBackup);
       outcomeRows.reset();
       undo.reset();
       SendEventReport(database, kFullFailedCode);
@@ -90,6 +101,7 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   serviceTables_.WriteServiceLog(database, verifiedBad ? kFullFailed : kFullDone);
   RecordVerification(database, verified);
   if (!fullRestored) serviceTables_.WriteServiceLog(database, kRecoveryFullFailed);
+  if (logBackup) RecordLogBackup(database, *logBackup);
   outcomeRows.reset();
   undo.reset();
   SendEventReport(database, verifiedBad ? kFullFailedCode : kFullDoneCode);

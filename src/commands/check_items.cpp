@@ -12,6 +12,7 @@
 #include "commands/check_database_items.h"
 #include "commands/check_folder_items.h"
 #include "commands/check_host_items.h"
+#include "commands/check_log_backup_items.h"
 #include "commands/schedule_judgement.h"
 #include "commands/schedule_words.h"
 #include "common/json_text.h"
@@ -101,6 +102,15 @@ std::vector<CheckItem> DatabaseExpected(const Settings& settings) {
   return items;
 }
 
+std::vector<CheckItem> LogBackupExpected(const Settings& settings) {
+  std::vector<CheckItem> items;
+  if (settings.logBackupMinutes <= 0) return items;
+  for (const std::string& name : settings.databases) {
+    if (!name.empty()) items.push_back(MakeCheckItem(CheckStatus::kOk, "Log backups " + name, ""));
+  }
+  return items;
+}
+
 std::vector<CheckItem> KeyPartExpected(const Settings& settings) {
   std::vector<CheckItem> items;
   for (const std::string& name : settings.databases) {
@@ -125,6 +135,7 @@ CheckOutcome RunChecks(const OperatorSettings& loaded, const ServiceOptions& opt
   board->Finish(0);
   const std::size_t agent = board->AddPlace(Expected({"Agent"}));
   const std::size_t database = board->AddPlace(DatabaseExpected(loaded.settings));
+  const std::size_t logBackups = board->AddPlace(LogBackupExpected(loaded.settings));
   const std::size_t link = board->AddPlace(Expected({"Support link"}));
   const std::size_t companion = board->AddPlace(Expected({"Companion"}));
   const std::size_t keyParts = board->AddPlace(KeyPartExpected(loaded.settings));
@@ -132,17 +143,25 @@ CheckOutcome RunChecks(const OperatorSettings& loaded, const ServiceOptions& opt
   StartPart(board, [inputs](CheckBoard& b) {
     PostFolderFacts(inputs->loaded.settings, inputs->options, inputs->now, b);
   });
-  StartPart(board, [inputs, database, keyParts](CheckBoard& b) {
+  StartPart(board, [inputs, database, logBackups, keyParts](CheckBoard& b) {
     Settings settings = inputs->loaded.settings;  // the check may add the image database
     DatabaseChecks checks(settings, inputs->options, inputs->now);
     b.Post(database, checks.ServerItem());
     b.PostTransportMode(checks.TransportMode());
     b.Expect(database, DatabaseExpected(settings));
+    std::vector<CheckItem> slotItems;
     for (std::size_t slot = 0; slot < settings.databases.size(); ++slot) {
-      if (!settings.databases[slot].empty()) b.Post(database, checks.SlotItem(slot));
+      if (settings.databases[slot].empty()) continue;
+      slotItems.push_back(checks.SlotItem(slot));
+      b.Post(database, slotItems.back());
     }
     b.Post(database, checks.FolderItem());
     b.Finish(database);
+    const ManualClock checkTime(inputs->now);
+    for (CheckItem& item : LogBackupItems(inputs->loaded, inputs->options, slotItems, checkTime)) {
+      b.Post(logBackups, std::move(item));
+    }
+    b.Finish(logBackups);
     b.Expect(keyParts, KeyPartExpected(settings));
     for (CheckItem& item : checks.KeyPartItems()) b.Post(keyParts, std::move(item));
     b.Finish(keyParts);

@@ -9,6 +9,7 @@
 #include "commands/command_failure.h"
 #include "commands/operator_command.h"
 #include "commands/plan_day.h"
+#include "commands/plan_log_backups.h"
 #include "common/date_text.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
@@ -128,6 +129,9 @@ void WriteText(std::ostream& out, const PlanModel& model) {
     WritePassText(out, "full backup", day.fullDue, model.timerInt, day.full);
     WritePassText(out, "differential backup", day.differentialDue, model.timerInt,
                   day.differential);
+    if (const std::string logs = LogBackupPlanText(s); !logs.empty()) {
+      out << "  log backups: " << logs << "\n";
+    }
     out << "  weekly key-part run: ";
     if (day.keyPartDue.kind == DueKind::kNotDue) {
       out << "not due (" << s.keyWeek << " from " << s.keyTime << ")\n";
@@ -187,8 +191,11 @@ void WriteJson(std::ostream& out, const PlanModel& model) {
         << ",\"ticksWork\":" << (day.ticksWork ? "true" : "false")
         << ",\"scheduleWorks\":" << (day.scheduleWorks ? "true" : "false")
         << ",\"full\":" << JsonPass(day.fullDue, day.full)
-        << ",\"differential\":" << JsonPass(day.differentialDue, day.differential)
-        << ",\"keyPart\":";
+        << ",\"differential\":" << JsonPass(day.differentialDue, day.differential);
+    if (const std::string logs = LogBackupPlanJson(loaded.settings); !logs.empty()) {
+      out << ",\"logBackups\":" << logs;
+    }
+    out << ",\"keyPart\":";
     std::string keyPart = JsonPass(day.keyPartDue, {}, !day.keyPartDatabases.empty());
     keyPart.pop_back();  // the object goes on with the databases
     out << keyPart << ",\"databases\":[";

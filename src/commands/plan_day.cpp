@@ -161,10 +161,11 @@ std::vector<DayPlan> PlanDays(const OperatorSettings& loaded, const LocalDateTim
       for (const std::string& database : settings.databases) {
         std::vector<CleanupPlanFile> files =
             PlanOldBackups(*listing, allNames, settings.save, plan.date, database);
-        // Read by a person: by extension, then by name (dates in order).
+        // Read by a person: by extension, then by name (dates in order); log backups, of no
+        // listed extension, last.
         std::stable_sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-          return std::pair(BackupExtensionIndex(a.name), a.name) <
-                 std::pair(BackupExtensionIndex(b.name), b.name);
+          return std::pair(static_cast<unsigned>(BackupExtensionIndex(a.name)), a.name) <
+                 std::pair(static_cast<unsigned>(BackupExtensionIndex(b.name)), b.name);
         });
         for (CleanupPlanFile& file : files) {
           const auto after = replaced.find(file.name);

@@ -71,6 +71,10 @@ void LoadServerSection(Settings& s, const ProfileFile& file) {
 
 void LoadScheduleSection(Settings& s, ProfileFile& file, bool correctFile) {
   s.verify = ScrambledReader(file, kScheduleSection).Read(kVerifyKey) == "1";
+  // A value the settings tool would refuse leaves log backups off: the
+  // historical full pass is the safe reading of a hand-edited file.
+  s.logBackupMinutes =
+      LogBackupMinutes(ScrambledReader(file, kScheduleSection).Read(kLogBackupKey)).value_or(0);
   if (!SectionPresent(file, kScheduleSection)) {
     s.bkPath = "D:\\Data_Backup";
     s.fullType = "2";
@@ -134,6 +138,7 @@ void ClearSettings(Settings& s) {
   s.save = "3";
   s.keyPartEligible.fill(false);
   s.verify = false;
+  s.logBackupMinutes = 0;
   s.rawServerValues.clear();
 }
 
@@ -170,12 +175,25 @@ std::string SettingText(const Settings& s, std::string_view key) {
   if (key == "KeyTime") return s.keyTime;
   if (key == "Save") return s.save;
   if (key == kVerifyKey) return s.verify ? "1" : "0";
+  if (key == kLogBackupKey) return std::to_string(s.logBackupMinutes);
   for (const std::string* value :
        {numbered("BackupDB", s.databases), numbered("FullDay", s.fullDays),
         numbered("IncBDay", s.incDays)}) {
     if (value != nullptr) return *value;
   }
   return {};
+}
+
+std::optional<int> LogBackupMinutes(std::string_view value) {
+  if (value.empty() || value == "0") return 0;
+  if (value.size() > 4 || value.front() == '0') return std::nullopt;
+  int minutes = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    minutes = minutes * 10 + (c - '0');
+  }
+  if (minutes < kMinLogBackupMinutes || minutes > kMaxLogBackupMinutes) return std::nullopt;
+  return minutes;
 }
 
 bool KeyPartEligible(const std::string& slotName) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,9 @@ struct Settings {
   // Opt-in: each backup is written with page checksums and read back by the
   // server ("Verify" = "1"); off, the statements are the historical ones.
   bool verify = false;
+  // Opt-in: minutes between log backups ("LogBackup", 5 to 1440); 0 is off
+  // and keeps the historical switch to SIMPLE after each full backup.
+  int logBackupMinutes = 0;
   std::string connectionDatabase;  // slot 1
   std::string cfgType;             // plain; nothing depends on it
   // The "DBServer" values as the file held them (unscrambled ANSI bytes), by
@@ -58,7 +62,11 @@ inline constexpr std::string_view kLogDeletionKey = "AutoBackPgmLog";
 // of the section holds, and they never make the section count as present: a
 // file that only opts in keeps every schedule default.
 inline constexpr std::string_view kVerifyKey = "Verify";
-inline constexpr std::array<std::string_view, 1> kScheduleOptInKeys = {kVerifyKey};
+inline constexpr std::string_view kLogBackupKey = "LogBackup";
+inline constexpr std::array<std::string_view, 2> kScheduleOptInKeys = {kVerifyKey, kLogBackupKey};
+// The interval LogBackup may hold when on; any other value reads as off.
+inline constexpr int kMinLogBackupMinutes = 5;
+inline constexpr int kMaxLogBackupMinutes = 1440;
 // Longest plain value a read takes back whole (three digits a byte in 2047).
 inline constexpr std::size_t kMaxPlainValueBytes = 682;
 
@@ -79,8 +87,12 @@ void LoadSettings(Settings& settings, const std::string& iniPath, bool correctFi
 bool SectionPresent(const ProfileFile& file, std::string_view section);
 
 // A loaded setting as text, by key name (TimerInt in decimals, cfgType plain,
-// Verify "0" or "1"); empty for an unknown key.
+// Verify "0" or "1", LogBackup in minutes); empty for an unknown key.
 std::string SettingText(const Settings& settings, std::string_view key);
+
+// The minutes a LogBackup value stands for: 0 (off) unless it is a plain
+// number from 5 to 1440; nullopt when it is neither empty, "0" nor such a number.
+std::optional<int> LogBackupMinutes(std::string_view value);
 
 // True when the slot name begins with one of the key-part prefixes.
 bool KeyPartEligible(const std::string& slotName);

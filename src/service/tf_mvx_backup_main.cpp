@@ -121,14 +121,14 @@ TfMvxBackupMain::TfMvxBackupMain(const Clock& clock, EventLog& eventLog, Service
       reports_(std::make_unique<Reports>(*this)),
       backups_(std::make_unique<BackupEngine>(settings_, database_, sqlQuery_, serviceTables_,
                                               *reports_, installationId_, computerName_,
-                                              stopRequested_, options_.freeSpace)),
+                                              stopRequested_, clock, options_.freeSpace)),
       keyParts_(std::make_unique<KeyPartMaintenance>(settings_, clock, database_, workQ_, openQ_,
                                                      serviceTables_, *reports_, installationId_,
                                                      computerName_, stopRequested_)),
       ownServiceControl_(CreateServiceControl(textLog_, stopRequested_, options_)),
       serviceControl_(options_.serviceControl != nullptr ? *options_.serviceControl
                                                          : *ownServiceControl_),
-      timer1_([this] { Timer1Timer(); }) {
+      timer1_([this] { OnTimer(); }) {
   shortQ_.SetTimeLimit(SqlConnection::kShortStatementLimit);
   database_.SetPortOverride(options_.databasePort);
   database_.SetLoginTimeout(options_.loginTimeout);
@@ -174,7 +174,8 @@ bool TfMvxBackupMain::ServiceStart() {
   endStartBounds();
   if (!started) return false;
   timer1_.Open();
-  timer1_.Arm(options_.firstTickDelay);
+  timer1_.Arm(logClock_.Started(std::chrono::steady_clock::now(), options_.firstTickDelay,
+                                options_.timerUnit * 60 * settings_.logBackupMinutes));
   return true;
 }
 
@@ -446,8 +447,28 @@ void TfMvxBackupMain::Timer1Timer() {
   } catch (...) {
     refreshFailure = "unknown error";
   }
-  timer1_.Arm(options_.timerUnit * settings_.timerInt);
+  timer1_.Arm(logClock_.TickEnded(std::chrono::steady_clock::now(),
+                                  options_.timerUnit * settings_.timerInt));
   if (refreshFailure) eventLog_.Error(ExecutableFileName(), *refreshFailure);
+}
+
+void TfMvxBackupMain::OnTimer() {
+  const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+  const bool tickDue = logClock_.TickDue(now);
+  if (logClock_.LogDue(now)) LogBackupTimer();
+  if (tickDue && !stopRequested_) Timer1Timer();
+}
+
+void TfMvxBackupMain::LogBackupTimer() {
+  timer1_.Disarm();
+  if (startupPrepared_ && !stopRequested_) {
+    try {
+      backups_->RunLogBackups();
+    } catch (...) {
+      // A failure ends this round; the next one starts afresh.
+    }
+  }
+  timer1_.Arm(logClock_.LogEnded(std::chrono::steady_clock::now()));
 }
 
 }  // namespace mvx

@@ -18,6 +18,7 @@
 #include "db/service_tables.h"
 #include "db/sql_connection.h"
 #include "service/event_log.h"
+#include "service/log_backup_clock.h"
 #include "service/timer.h"
 #include "vendorlink/link_endpoints.h"
 #include "vendorlink/link_module.h"
@@ -103,6 +104,8 @@ class TfMvxBackupMain {
 
   // One tick of Timer1 (normally run by the timer's thread).
   void Timer1Timer();
+  // The log backups' turn on Timer1's thread (LogBackup on; normally run by the timer).
+  void LogBackupTimer();
   // Startup preparation: the Brivellon check and the installation identifier.
   void PrepareStartup();
   // Serves the application's key-part requests of every eligible slot, in slot order; "1" when
@@ -124,6 +127,8 @@ class TfMvxBackupMain {
  private:
   class Reports;
   class Schedule;
+  // Timer1 fired: the log backups and the tick, whichever is due.
+  void OnTimer();
   void RefreshLink();
   // The start's steps up to "RazuRarevi Start"; false when a stop request ended them. Steps
   // that the start's time no longer allows are skipped and named in the text log.
@@ -168,6 +173,7 @@ class TfMvxBackupMain {
   // The stop's last row; still in the driver while stopRowOut_ is set.
   std::thread stopRowWriter_;
   std::atomic<bool> stopRowOut_{false};
+  LogBackupClock logClock_;
   // Last, so its thread ends before anything a tick uses goes away.
   Timer1 timer1_;
 };

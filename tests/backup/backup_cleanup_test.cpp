@@ -70,6 +70,11 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
       {"TremoLandix(20230101).tri.BAD", true},
       {"TremoLandix(20240310).inc.bad", false},
       {"TremoLandix(2023).ful.bad", false},
+      // Log backups go when older than the retention and the oldest full kept (20240214).
+      {"TremoLandix(20240101-120000).trn", true},
+      {"TremoLandix(20240213-235959).TRN", true},
+      {"TremoLandix(20240214-000000).trn", false},
+      {"TremoLandix(20240101-12000).trn", false},
   };
   for (const Case& c : cases) PutFile(c.name);
   std::filesystem::create_directory(backups.file("TremoLandix(20230102).ful"));
@@ -101,7 +106,10 @@ TEST_F(BackupCleanupTest, FileNamesDecideWhatGoes) {
   }
   EXPECT_THAT(seen, UnorderedElementsAreArray(expectedMessages));
   EXPECT_THAT(planned, UnorderedElementsAreArray(expectedMessages));
-  EXPECT_TRUE(std::is_sorted(patterns.begin(), patterns.end()));  // *.ful, *.inc, *.trf, *.tri
+  // *.ful, *.inc, *.trf, *.tri, then the log backups (-1)
+  const auto logs = std::find(patterns.begin(), patterns.end(), -1);
+  EXPECT_TRUE(std::is_sorted(patterns.begin(), logs));
+  EXPECT_TRUE(std::all_of(logs, patterns.end(), [](int p) { return p == -1; }));
   EXPECT_THAT(reports.sent, IsEmpty());
 }
 
@@ -115,11 +123,15 @@ TEST_F(BackupCleanupTest, NamesWithParenthesesAndTheNewestFile) {
   };
   for (const char* name :
        {"Foo(1)(20230101).ful", "Foo(1)(20230201).ful", "FOO(20230101).ful", "Foo(20230301).ful",
-        "Foo(20230401).inc", "Foo(20220401).tri", "Foo(20220402).tri"}) {
+        "Foo(20230401).inc", "Foo(20220401).tri", "Foo(20220402).tri", "Foo(20230228-230000).trn",
+        "Foo(20230301-000000).trn", "Foo(1)(20230101-000000).trn"}) {
     PutFile(name);
   }
-  for (const Case& c : {Case{"Foo", {"FOO(20230101).ful", "Foo(20220401).tri"}},
-                        Case{"Foo(1)", {"Foo(1)(20230101).ful"}}, Case{"Foo(", {}}}) {
+  // The newest full is old, yet the log backups of its day and after stay: it needs them.
+  for (const Case& c :
+       {Case{"Foo", {"FOO(20230101).ful", "Foo(20220401).tri", "Foo(20230228-230000).trn"}},
+        Case{"Foo(1)", {"Foo(1)(20230101).ful", "Foo(1)(20230101-000000).trn"}},
+        Case{"Foo(", {}}}) {
     logged.clear();
     engine.RemoveOldBackups("2024-03-15", c.slot);
     std::vector<std::string> seen;
@@ -128,8 +140,8 @@ TEST_F(BackupCleanupTest, NamesWithParenthesesAndTheNewestFile) {
     for (const std::string& name : c.deleted) expected.push_back(Deleted(name));
     EXPECT_THAT(seen, UnorderedElementsAreArray(expected)) << c.slot;
   }
-  for (const char* name :
-       {"Foo(1)(20230201).ful", "Foo(20230301).ful", "Foo(20230401).inc", "Foo(20220402).tri"}) {
+  for (const char* name : {"Foo(1)(20230201).ful", "Foo(20230301).ful", "Foo(20230401).inc",
+                           "Foo(20220402).tri", "Foo(20230301-000000).trn"}) {
     EXPECT_TRUE(backups.exists(name)) << name;
   }
   EXPECT_THAT(reports.sent, IsEmpty());

@@ -43,8 +43,8 @@ TEST_F(BackupTest, PosixDiskCheckMeasuresTheFolder) {
   EXPECT_EQ(DiskRootPath("/var/lib/mssql"), "/var/lib/mssql");
   EXPECT_EQ(DiskRootPath("\\var\\lib"), "/var/lib");
 
-  BackupEngine real{settings, database,       sqlQuery,     serviceTables,
-                    reports,  installationId, computerName, reports.stop};
+  BackupEngine real{settings,       database,     sqlQuery,     serviceTables, reports,
+                    installationId, computerName, reports.stop, clock};
   settings.dbPath = BackupFolder();
   // Measured apart from the code under test; other processes may write in between.
   const std::uint64_t free = std::filesystem::space(BackupFolder()).free;

@@ -53,8 +53,8 @@ TEST_F(BackupTest, WindowsFolderSkipsHiddenAndSystemFilesAndKeepsReadOnlyOnes) {
 // DBPath names a drive whose root is measured; a drive that is not there has no free space.
 TEST_F(BackupTest, WindowsDiskCheckMeasuresTheDrive) {
   EXPECT_EQ(DiskRootPath("c"), "c:\\");
-  BackupEngine real{settings, database,       sqlQuery,     serviceTables,
-                    reports,  installationId, computerName, reports.stop};
+  BackupEngine real{settings,       database,     sqlQuery,     serviceTables, reports,
+                    installationId, computerName, reports.stop, clock};
   settings.dbPath = "C";
   real.CheckDiskSpace();
   const std::uint64_t free = GetFreeDiskBytes("C:\\");

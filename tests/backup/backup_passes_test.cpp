@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "backup/disk_root_path.h"
 #include "backup_test_support.h"
 #include "support/sql/sql_replies.h"
@@ -359,6 +361,72 @@ TEST_F(BackupPassesTest, VerificationFollowsAnAcceptedBackup) {
     server.clearRecords();
     c.full ? engine.RunFullBackups("2024-03-15") : engine.RunDifferentialBackups("2024-03-15");
     EXPECT_EQ(Statements().empty(), !c.verifyRefused && !c.backupRefused);
+  }
+}
+
+// With log backups on, the full pass backs the log up instead of switching to SIMPLE; each
+// round backs up the databases in FULL recovery into a new name, a broken chain (4214) gets a
+// full backup at once, and rows come only for failures and the first success after one.
+TEST_F(BackupPassesTest, LogBackupsKeepTheChain) {
+  settings.logBackupMinutes = 15;
+  const std::string model =
+      "select convert(varchar(60), DATABASEPROPERTYEX(N'TremoLandix', 'Recovery'))";
+  const std::string trn = File("TremoLandix(20240315-170000).trn");
+  const std::string log = "|BACKUP LOG [TremoLandix] TO DISK = N'" + trn + "' WITH INIT, NOFORMAT";
+  const std::string full = "BACKUP DATABASE [TremoLandix] TO DISK = N'" +
+                           File("TremoLandix(20240315).ful") +
+                           "' WITH INIT, NOUNLOAD, NAME = N'TremoLandix 백업', NOSKIP, STATS = 10, "
+                           "NOFORMAT|use TremoLandix|" +
+                           model;
+  const std::string shrink =
+      "|select name from sysfiles where fileid = 2|DBCC SHRINKFILE(Other_Log)|use master";
+  const std::string verify =
+      ", CHECKSUM|RESTORE VERIFYONLY FROM DISK = N'" + trn + "' WITH CHECKSUM";
+  std::string nextName = log;
+  nextName.replace(nextName.find("170000"), 6, "170001");
+  struct Case {
+    bool fullPass, verify, taken;  // taken: a file of this second's name is there
+    std::string recovery;
+    int logError;                          // 0: BACKUP LOG succeeds
+    std::string statements, rows, report;  // separated by "|"
+  };
+  const std::vector<Case> cases = {
+      {true, false, false, "FULL", 0, full + log + shrink, "Full Backup 완료", "012"},
+      {false, true, false, "FULL", 0, model + log + verify, "", ""},
+      {false, false, true, "FULL", 0, model + nextName, "", ""},
+      {false, false, false, "FULL", 3201, model + log, "Log Backup Fail!!!", ""},
+      {false, false, false, "FULL", 0, model + log, "Log Backup 완료", ""},
+      {false, false, false, "FULL", 4214, model + log + "|" + full + log + shrink,
+       "Log Backup Fail!!!|Full Backup 완료|Log Backup 완료", "012"},
+      {false, false, false, "SIMPLE", 0, model, "", ""},
+      {true, false, false, "SIMPLE", 0, full + shrink, "Full Backup 완료", "012"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statements);
+    server.clearRules();
+    server.clearRecords();
+    logged.clear();
+    reports.sent.clear();
+    textLog.ClearLastFileLogText();
+    settings.verify = c.verify;
+    if (c.taken) PutFile("TremoLandix(20240315-170000).trn");
+    server.addRule("sysfiles", LogFileName("Other_Log"));
+    server.addRule("DATABASEPROPERTYEX", sql::Rows({{""}}, {{c.recovery}}));
+    if (c.logError != 0) server.addRule("^BACKUP LOG", sql::Error(c.logError, "no chain"), 1);
+
+    c.fullPass ? engine.RunFullBackups("2024-03-15") : engine.RunLogBackups();
+
+    std::string sent, rows;
+    for (const std::string& statement : Statements()) sent += (sent.empty() ? "" : "|") + statement;
+    for (const LoggedMessage& row : logged) rows += (rows.empty() ? "" : "|") + row.message;
+    EXPECT_EQ(sent, c.statements);
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(reports.sent.empty() ? "" : reports.sent.front().eventCode, c.report);
+    // The server's message goes to the text log; a database without log backups once.
+    EXPECT_EQ(textLog.LastFileLogText().find(c.logError ? "no chain" : "recovery model SIMPLE") !=
+                  std::string::npos,
+              c.logError != 0 || (c.recovery == "SIMPLE" && !c.fullPass));
+    std::filesystem::remove(backups.path() / "TremoLandix(20240315-170000).trn");
   }
 }
 

@@ -130,6 +130,7 @@ class BackupTest : public ::testing::Test {
                       installationId,
                       computerName,
                       reports.stop,
+                      clock,
                       [this](std::string_view path) {
                         measuredPaths.emplace_back(path);
                         return freeBytes;

@@ -125,6 +125,11 @@ class CheckCommandTest : public ::testing::Test {
     return files;
   }
 
+  void LogBackups() {
+    ProfileFile(exe.file("RazuRarevi.ini"))
+        .WriteString("RazuRarevi", ScrambleValue("LogBackup"), ScrambleValue("15"));
+  }
+
   sql::TempDir exe, backups;
   sql::ScriptedSqlServer server;
   sql::LineServer line;
@@ -149,11 +154,15 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
       {"login refused", [](auto& t) { t.server.refuseLogins(true); }, "FAIL SQL Server", "", 2},
       {"database missing",
        [](auto& t) {
+         t.LogBackups();
+         t.backups.write("TremoLandix(20240315-171500).trn", "log");
          t.server.addRule("sys.databases.*Quendrilaxo", Rows({{"a"}, {"b"}}, {}));
        },
        "FAIL Slot 2 QuendrilaxoShop: missing", "", 2},
       {"offline",
        [](auto& t) {
+         t.LogBackups();
+         t.backups.write("TremoLandix(20240315-171500).trn", "log");
          t.server.addRule("sys.databases.*Quendrilaxo",
                           Rows({{"a"}, {"b"}}, {{"OFFLINE", "FULL"}}));
        },
@@ -282,6 +291,26 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
          t.backups.write("TremoLandix(20240306).ful", "full");
        },
        "FAIL Slot 1 TremoLandix", "full backups due on 2024-03-08 and 2024-03-15 have no file", 2},
+      {"log backups stale",
+       [](auto& t) {
+         t.LogBackups();
+         t.backups.write("QuendrilaxoShop(20240315-171400).trn", "log");
+       },
+       "FAIL Log backups QuendrilaxoShop", "46 min old, older than three intervals", 2},
+      {"log backup fresh",
+       [](auto& t) {
+         t.LogBackups();
+         t.backups.write("TremoLandix(20240315-171500).trn", "log");
+       },
+       "OK   Log backups TremoLandix", "45 min old", 2},
+      {"not in full recovery",
+       [](auto& t) {
+         t.LogBackups();
+         t.backups.write("TremoLandix(20240315-171500).trn", "log");
+         t.server.addRule("sys.databases.*Quendrilaxo",
+                          Rows({{"a"}, {"b"}}, {{"ONLINE", "SIMPLE"}}));
+       },
+       "WARN Log backups QuendrilaxoShop", "recovery SIMPLE, not FULL", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 
 #include "common/ansi_codec.h"
@@ -174,6 +175,7 @@ TEST_F(SettingsTest, SectionsWithoutALoadedKeyGiveWholeSectionDefaults) {
   const Case cases[] = {
       {"RazuRarevi", "AutoBackPgmLog", "D:\\Data_Backup", ""},
       {"RazuRarevi", "Verify", "D:\\Data_Backup", ""},
+      {"RazuRarevi", "LogBackup", "D:\\Data_Backup", ""},
       {"DBServer", "Unknown", "D:\\Data_Backup", ""},
       {"RazuRarevi", "Save", "", ""},
       {"DBServer", "cfgType", "D:\\Data_Backup", "C:\\"},
@@ -194,6 +196,16 @@ TEST_F(SettingsTest, VerifyIsOnOnlyForOne) {
   for (const std::string value : {"1", "", "0", " 1", "2", "yes"}) {
     Put("RazuRarevi", "Verify", value);
     EXPECT_EQ(Load().verify, value == "1") << value;
+  }
+}
+
+// Log backups run only for an interval the tool accepts; anything else keeps the full pass.
+TEST_F(SettingsTest, LogBackupIsOnOnlyForFiveToADayOfMinutes) {
+  EXPECT_EQ(Load().logBackupMinutes, 0);
+  for (const auto& [value, minutes] : std::map<std::string, int>{
+           {"5", 5}, {"1440", 1440}, {"", 0}, {"4", 0}, {"1441", 0}, {"015", 0}, {" 15", 0}}) {
+    Put("RazuRarevi", "LogBackup", value);
+    EXPECT_EQ(Load().logBackupMinutes, minutes) << value;
   }
 }
 

@@ -41,6 +41,8 @@ int main() {
   backup.infos = {{3211, "100 percent processed.", 0},
                   {3014, "BACKUP DATABASE successfully processed.", 0}};
   server.addRule("^backup database", backup);
+  // Log backups (with LogBackup on) ask for the recovery model first.
+  server.addRule("DATABASEPROPERTYEX", Rows({{""}}, {{"FULL"}}));
   // What -check reads.
   server.addRule("@@SERVERNAME", Rows({{""}, {""}}, {{"DEMO", "16.0.4135.4"}}));
   server.addRule("from sys\\.databases",

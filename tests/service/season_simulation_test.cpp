@@ -179,8 +179,10 @@ struct TickRecord {
 // One season: the module and its servers, run tick by tick through the plan.
 class Season {
  public:
-  Season(const FaultPlan& plan, const sql::TempDir& exe, const sql::TempDir& backups)
-      : plan_(plan), exe_(exe), backups_(backups) {
+  // With `logBackupMinutes` the log backups run between the ticks, on their own clock.
+  Season(const FaultPlan& plan, const sql::TempDir& exe, const sql::TempDir& backups,
+         int logBackupMinutes = 0)
+      : plan_(plan), exe_(exe), backups_(backups), logBackupMinutes_(logBackupMinutes) {
     WriteSettings();
     SeedBackupFolder();
     folder_ = ListFolder();
@@ -207,7 +209,20 @@ class Season {
     Apply(plan_.At(plan_.StartTime()), plan_.StartTime());
     module.ServiceStart();
     startBatches = server_.batchTexts();
+    long long nextLog = plan_.StartTime() + logBackupMinutes_ * 60LL;
     for (long long time = plan_.StartTime() + 3; time < days * FaultPlan::kDay;) {
+      // The log backups due before the tick, each round (a minute) counted from the end of
+      // the one before; a tick due meanwhile waits for the round.
+      for (; logBackupMinutes_ > 0 && nextLog <= time;) {
+        TickRecord& round = logRounds.emplace_back(TickRecord{nextLog, plan_.At(nextLog), {}, {}});
+        Apply(round.faults, nextLog);
+        server_.clearRecords();
+        module.LogBackupTimer();
+        round.batches = server_.batchTexts();
+        time = std::max(time, nextLog + 60);
+        nextLog += 60 + logBackupMinutes_ * 60LL;
+      }
+      if (logBackupMinutes_ > 0) folder_ = ListFolder();
       TickRecord& tick = ticks.emplace_back(TickRecord{time, plan_.At(time), {}, {}});
       Apply(tick.faults, time);
       server_.clearRecords();
@@ -232,7 +247,10 @@ class Season {
       const auto backups = std::count_if(
           tick.batches.begin(), tick.batches.end(),
           [](const std::string& batch) { return UpperAscii(batch.substr(0, 7)) == "BACKUP "; });
-      time += 2 + 60 * backups + (tick.faults.Has(Fault::kSupportSlow) ? 30 : 0) + kTimerInt;
+      time += 2 + 60 * backups + (tick.faults.Has(Fault::kSupportSlow) ? 30 : 0);
+      // Log backups due during the tick wait for its end.
+      nextLog = std::max(nextLog, time);
+      time += kTimerInt;
     }
     SetLogWritable(true);
   }
@@ -259,6 +277,7 @@ class Season {
 
   std::vector<std::string> startBatches;
   std::vector<TickRecord> ticks;
+  std::vector<TickRecord> logRounds;  // with log backups on
   RecordingEventLog eventLog;
 
  private:
@@ -290,6 +309,7 @@ class Season {
                                     "IncType=3",  "IncBTime=17:00", "Save=1"};
     own.push_back("BKPath=" + backups_.path().string());
     own.push_back("TimerInt=" + std::to_string(kTimerInt));
+    if (logBackupMinutes_ > 0) own.push_back("LogBackup=" + std::to_string(logBackupMinutes_));
     ProfileFile ini(exe_.file("RazuRarevi.ini"));
     for (const auto& [section, entries] :
          {std::pair{"DBServer", server}, std::pair{"RazuRarevi", own}}) {
@@ -306,6 +326,8 @@ class Season {
   void SeedBackupFolder() {
     for (const std::string& slot : kSlots) {
       for (const std::string& extension : kExtensions) {
+        // A kept ".trf" of long ago would keep every log backup after it.
+        if (logBackupMinutes_ > 0 && extension == ".trf") continue;
         for (int daysBefore : {40, 20, 9, 3}) {
           const std::string name = daysBefore == 20 ? UpperAscii(slot) : slot;
           backups_.write(name + "(" + Stamp(kFirstDay, daysBefore) + ")" + extension, "old backup");
@@ -361,6 +383,11 @@ class Season {
     server_.addRule("from sysobjects", sql::Count(1));
     server_.addRule("^select count\\(\\*\\) from T0246$", sql::Count(1));
     server_.addRule("^select name from sysfiles", sql::Rows({{"name"}}, {{"Log_File"}}));
+    if (logBackupMinutes_ > 0) {
+      server_.addRule("DATABASEPROPERTYEX", sql::Rows({{""}}, {{"FULL"}}));
+      // The last slot keeps its old full (the newest of its kind) and every log backup after it.
+      server_.addRule("^backup database \\[" + kSlots.back() + "\\]", sql::Error(3013, "refused"));
+    }
   }
 
   // A folder in the log file's place: no write reaches it, whoever the test runs as. What was
@@ -384,6 +411,7 @@ class Season {
   std::optional<std::tuple<std::uint8_t, std::uint8_t, std::string>> rulesKey_;
   std::set<std::string> folder_;
   LogTouches logTouches_{exe_.path()};
+  int logBackupMinutes_ = 0;
 };
 
 // ---- Reading the trace ----
@@ -692,6 +720,44 @@ class SeasonChecks {
   std::size_t statements_ = 0, failures_ = 0, deletions_ = 0, warnings_ = 0;
 };
 
+// ---- The log chain ----
+
+// With log backups on, the chain from every full the folder keeps is whole: the log is never
+// emptied through SIMPLE, every round that reached the server backed up each slot into a new,
+// name, and no log backup went from the day of the oldest full left on.
+Problems CheckLogChain(const Season& season) {
+  static const std::regex kLog(R"(^BACKUP LOG \[(.+)\] TO DISK = N'.*\\(.+\(\d{8}-\d{6}\)\.trn)')");
+  Problems problems;
+  std::set<std::string> names, deleted;
+  for (const auto* records : {&season.logRounds, &season.ticks}) {
+    for (const TickRecord& record : *records) {
+      for (const std::string& batch : record.batches) {
+        if (batch.find("SET RECOVERY SIMPLE") != std::string::npos)
+          problems["simple"].push_back(batch);
+        std::smatch match;
+        if (!std::regex_search(batch, match, kLog)) continue;
+        if (!names.insert(match[2].str()).second) problems["names"].push_back(match[2].str());
+      }
+      for (const std::string& name : record.deleted) {
+        if (name.ends_with(".trn")) deleted.insert(name);
+      }
+    }
+  }
+  const std::set<std::string> folder = season.ListFolder();
+  for (const std::string& name : deleted) {
+    const std::string database = name.substr(0, name.size() - 21);  // "(yyyymmdd-hhmmss).trn"
+    for (const std::string& file : folder) {
+      if (file.size() == database.size() + 14 && file.starts_with(database + "(") &&
+          file.ends_with(").ful") &&
+          name.substr(database.size() + 1, 8) >= file.substr(database.size() + 1, 8)) {
+        problems["kept chain"].push_back(name + " gone, " + file + " needs it");
+      }
+    }
+  }
+  if (names.empty() || deleted.empty()) problems["coverage"].push_back("none taken or deleted");
+  return problems;
+}
+
 std::uint64_t SeasonSeed() {
   const char* text = std::getenv("MVX_SIM_SEED");
   if (text == nullptr || *text == '\0') return kDefaultSeed;
@@ -735,6 +801,17 @@ TEST(SeasonSimulation, AHundredAndTwentyDaysOfFaults) {
       for (std::size_t i = 0; i < found.size() && i < 5; ++i) report += "  " + found[i] + "\n";
     }
     ADD_FAILURE() << report << "faults of the season:\n" << plan.Describe();
+  }
+}
+
+// Ten days with a log backup every 15 minutes under the same faults: the chain never breaks.
+TEST(SeasonSimulation, TenDaysOfLogBackups) {
+  const FaultPlan plan(SeasonSeed(), 10);
+  sql::TempDir exe, backups;
+  Season season(plan, exe, backups, 15);
+  season.Run(10);
+  for (const auto& [check, found] : CheckLogChain(season)) {
+    ADD_FAILURE() << check << ": " << found.size() << " problems, the first: " << found.front();
   }
 }
 

@@ -329,6 +329,35 @@ TEST_F(ServiceModuleTest, ScheduleFailureEndsTheTickSilently) {
   EXPECT_TRUE(eventLog.entries.empty());
 }
 
+// Log backups come from the timer on their own clock, without a tick, and take a new file
+// each round; a stop cancels one that runs on after its grace, as any statement.
+TEST_F(ServiceModuleTest, LogBackupsComeFromTheTimerAndAStopEndsThem) {
+  ServeExistingDatabase();
+  Put("RazuRarevi", "LogBackup", "5");  // 300 ms at a millisecond a second
+  server.addRule("DATABASEPROPERTYEX", Rows({{""}}, {{"FULL"}}));
+  server.addRule("^BACKUP LOG", sql::SqlReply{}, 2);
+  server.addRule("^BACKUP LOG", sql::SqlReply{.delay = 60s});
+  server.createBackupFiles(backups.path().string());
+  ServiceOptions options = Options();
+  options.statementGrace = 300ms;
+  TfMvxBackupMain module(clock, eventLog, options);
+  ASSERT_TRUE(module.ServiceStart());
+  const auto logBackups = [&] {
+    std::string names;  // the file names, one after the other
+    for (const std::string& batch : Batches()) {
+      if (batch.rfind("BACKUP LOG [TremoLandix]", 0) == 0)
+        names += batch.substr(batch.find('('), 17);
+    }
+    return names;
+  };
+  for (int i = 0; i < 10000 && logBackups().size() < 51; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(module.ServiceStop());
+  EXPECT_EQ(logBackups(), "(20240315-180000)(20240315-180001)(20240315-180002)");
+  const std::vector<std::string> batches = Batches();
+  EXPECT_NE(batches.at(batches.size() - 2).find("'Log Backup Fail!!!'"), std::string::npos);
+  EXPECT_EQ(batches.back(), kStop);
+}
+
 // A stop waits for a running statement up to its grace, then cancels it; a
 // second request cancels at once. A cancelled BACKUP fails as a refused one.
 TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {

@@ -6,7 +6,10 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
+
+#include "service/log_backup_clock.h"
 
 namespace mvx {
 namespace {
@@ -112,6 +115,29 @@ TEST(Timer, ArmBeforeOpenAndDisarmDoNothing) {
   timer.Disarm();
   std::this_thread::sleep_for(60ms);
   EXPECT_EQ(ticks, 0);
+}
+
+// The timer waits for the nearer work; each counts from its own end; off, the tick's interval
+// is used unchanged. Steps in order: 's' start, 't' a tick ended, 'l' log backups ended.
+TEST(LogBackupClock, TheTimerWaitsForTheNearerWork) {
+  const std::chrono::steady_clock::time_point t0{};
+  const std::tuple<char, std::chrono::milliseconds, std::chrono::milliseconds, bool> steps[] = {
+      {'s', 0ms, 3000ms, true},
+      {'t', 3000ms, 600000ms, true},
+      {'t', 603000ms, 297000ms, false},  // the log backups are nearer
+      {'l', 910000ms, 293000ms, true},   // a round that ran 10 s
+      {'l', 1900000ms, 0ms, true}};      // the tick is overdue
+  LogBackupClock clock, off;
+  EXPECT_EQ(off.Started(t0, 3000ms, 0ms), 3000ms);
+  EXPECT_EQ(off.TickEnded(t0, 600000ms), 600000ms);
+  for (const auto& [work, at, wait, tickNext] : steps) {
+    const auto got = work == 's'   ? clock.Started(t0 + at, 3000ms, 900000ms)
+                     : work == 't' ? clock.TickEnded(t0 + at, 600000ms)
+                                   : clock.LogEnded(t0 + at);
+    EXPECT_EQ(got, wait) << at.count();
+    EXPECT_EQ(clock.TickDue(t0 + at + wait), tickNext) << at.count();
+    EXPECT_EQ(clock.LogDue(t0 + at + wait), !tickNext) << at.count();
+  }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST(SettingsTool, ShowOnAMissingFilePrintsTheDefaults) {
             "FullType=2\nFullDay1=금\nFullDay2=\nFullDay3=\nFullTime=17:00\nIncType=2\n"
             "IncBDay1=월\nIncBDay2=화\nIncBDay3=수\nIncBDay4=목\nIncBDay5=토\nIncBDay6=일\n"
             "IncBTime=17:00\nTimerInt=1800\nKeyWeek=화\nKeyTime=01:00\nSave=4\n"
-            "Verify=0\nKeyPartEligible=000000\n");
+            "Verify=0\nLogBackup=0\nKeyPartEligible=000000\n");
   EXPECT_NE(o.err.find("built-in defaults"), std::string::npos);
   EXPECT_FALSE(dir.exists("RazuRarevi.ini"));
 }
@@ -49,6 +49,7 @@ TEST(SettingsTool, SetIntoANewSectionKeepsTheOtherDefaults) {
   const Case cases[] = {
       {"RazuRarevi", "FullTime", "18:30", {"FullTime=18:30"}},
       {"RazuRarevi", "Verify", "1", {"Verify=1"}},
+      {"RazuRarevi", "LogBackup", "15", {"LogBackup=15"}},
       {"DBServer", "BackupDB2", "Other", {"BackupDB2=Other", "DBPath=C:\\"}},
   };
   for (const Case& c : cases) {
@@ -86,6 +87,8 @@ TEST(SettingsTool, RefusesWhatTheAgentCouldNotReadBack) {
       {{"set", "DBServer", "Name", std::string(681, 'a') + "가"}, "at most 682"},
       {{"set", "DBServer", "cfgType", " 1"}, "read back"},
       {{"set", "RazuRarevi", "Verify", "yes"}, "0 (off) or 1 (on)"},
+      {{"set", "RazuRarevi", "LogBackup", "4"}, "minutes from 5 to 1440"},
+      {{"set", "RazuRarevi", "LogBackup", ""}, "minutes from 5 to 1440"},
   };
   for (const Case& c : cases) {
     const Outcome o = RunTool(c.args, ini);

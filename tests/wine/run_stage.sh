@@ -196,6 +196,23 @@ else fail "stopped with $(cat "$work/ctl.out")"; fi
 if [ -s "$work/eventlog.txt" ]; then fail "event log entries in a healthy run: $(cat "$work/eventlog.txt")"
 else ok "no event log entries"; fi
 
+echo "== wine: a log backup through the service"
+# With log backups on, the first tick's full backup backs the log up instead of switching the
+# database to SIMPLE (the demo server writes no files, so the full is due again).
+settings RazuRarevi LogBackup 5
+sql_lines_before="$(wc -l <"$work/sql.log")"
+new_sql() { tail -n +"$((sql_lines_before + 1))" "$work/sql.log"; }
+log_backup="BACKUP LOG [TremoLandix] TO DISK = N'C:\\Morvex\\RazuRarevi\\backups\\TremoLandix("
+has_log_backup() { new_sql | grep -F -- "$log_backup" | grep -qE '\([0-9]{8}-[0-9]{6}\)\.trn'"' WITH INIT, NOFORMAT$"; }
+if ctl start "$service" && ctl wait "$service" RUNNING 60 && wait_for 60 has_log_backup; then
+  ok "log backup: $(new_sql | grep -m1 -oF -- "BACKUP LOG [TremoLandix]") into $(new_sql | grep -m1 -oE 'TremoLandix\([0-9-]+\)\.trn')"
+else new_sql | tail -n 20; fail "no log backup through the service"; fi
+if ! new_sql | grep -q "SET RECOVERY SIMPLE"; then ok "the full pass kept the log chain (no switch to SIMPLE)"
+else fail "the full pass switched to SIMPLE with log backups on"; fi
+if ctl stop "$service" && ctl wait "$service" STOPPED 60; then ok "stopped"
+else fail "stop after the log backup"; fi
+settings RazuRarevi LogBackup 0
+
 echo "== wine: operator commands -check and -plan"
 # Both read only: the settings file stays as it is and the server gets only reads.
 cp "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.before"
