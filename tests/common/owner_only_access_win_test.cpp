@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "common/owner_only_access.h"
 #include "common/profile_file.h"
 #include "support/temp_dir.h"
@@ -18,32 +20,24 @@ using testing::TempDir;
 // Who the DACL lets read or change the file, beside its owner (who may rewrite the DACL anyway;
 // Wine, which keeps no ACLs, reports one from the file mode), as SDDL trustees: "SY BA".
 std::string Grantees(const std::string& path) {
+  constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+  char* text = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, kWhat, nullptr, nullptr, nullptr, nullptr,
+                            &descriptor) != ERROR_SUCCESS ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, kWhat,
+                                                            &text, nullptr)) {
     return "<unreadable>";
   }
-  char* text = nullptr;
-  ConvertSecurityDescriptorToStringSecurityDescriptorA(
-      descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-      nullptr);
-  const std::string sddl = text != nullptr ? text : "";
+  const std::string sddl = text;  // "O:<owner>D:<flags>(A;;FA;;;SY)(A;;FR;;;WD)..."
   LocalFree(text);
   LocalFree(descriptor);
-  // "O:<owner>D:<flags>(A;;FA;;;SY)(A;;FR;;;WD)..."
-  const std::size_t dacl = sddl.find("D:");
-  if (sddl.rfind("O:", 0) != 0 || dacl == std::string::npos) return "<no DACL: " + sddl + ">";
-  const std::string owner = sddl.substr(2, dacl - 2);
-  if (sddl.find('(', dacl) == std::string::npos) return "<everyone: " + sddl + ">";
-  std::string grantees;
-  for (std::size_t open = sddl.find('(', dacl); open != std::string::npos;
-       open = sddl.find('(', open + 1)) {
-    const std::size_t close = sddl.find(')', open);
-    const std::string ace = sddl.substr(open + 1, close - open - 1);
-    const std::string trustee = ace.substr(ace.rfind(';') + 1);
-    if (ace.rfind("A;", 0) != 0 || trustee == owner) continue;
-    grantees += (grantees.empty() ? "" : " ") + trustee;
+  std::smatch owner;
+  std::regex_search(sddl, owner, std::regex("^O:([^D]*)D:"));
+  std::string grantees = sddl.find('(') == std::string::npos ? "<everyone>" : "";
+  const std::regex allowed(R"(\(A;[^)]*;([^;)]+)\))");
+  for (std::sregex_iterator ace(sddl.begin(), sddl.end(), allowed), end; ace != end; ++ace) {
+    if ((*ace)[1] != owner[1]) grantees += (grantees.empty() ? "" : " ") + (*ace)[1].str();
   }
   return grantees;
 }
