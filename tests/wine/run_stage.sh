@@ -326,6 +326,9 @@ else fail "uninstall took: $(find "$pf_dir" -printf "%P ")"; fi
 msiexec_ok /i "$msi" && ctl wait "$service" RUNNING 60 && ctl stop "$service" && ctl wait "$service" STOPPED 60 &&
   ctl disable "$service" || fail "could not disable the installed service"
 disabled_before="$(config)"
+# Who installs by hand runs -install over the entry: it succeeds and changes nothing.
+if wine_run "$pf_agent" -install -silent && [ "$(config)" = "$disabled_before" ]; then ok "-install -silent over the entry: exit 0, entry unchanged"
+else fail "-install -silent over the entry: $(config)"; fi
 if echo "$disabled_before" | grep -q " start 4 " && msiexec_ok /i "$next_msi" && agent_says "$next_version" &&
   [ "$(config)" = "$disabled_before" ] && [ "$(state)" = STOPPED ]; then ok "upgrade of a Disabled service: still disabled and stopped"
 else fail "upgrade of a Disabled service: before $disabled_before, after $(config), state $(state)"; fi
