@@ -45,8 +45,11 @@ bool OthersMayRead(PACL dacl, PSID owner) {
 
 AccessNarrowing NarrowToOwnerOnly(const std::string& path) {
   const std::wstring wide = WideFromUtf8(path);
-  if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES)
+  // Nothing to narrow where no file is; a folder in its place fails the start on its own.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return AccessNarrowing::Unchanged;
+  }
   PSID owner = nullptr;
   PACL current = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -274,6 +274,8 @@ wine_run "$agent" -uninstall -silent
 mkdir -p "$pf_dir/backups" && cp "$agent_dir/RazuRarevi.ini" "$pf_dir/" && echo backup >"$kept_backup"
 wine_run 'C:\Morvex\RazuRarevi\MvxRazuSettings.exe' set RazuRarevi BKPath \
   'C:\Program Files\Morvex\RazuRarevi\backups' --ini 'C:\Program Files\Morvex\RazuRarevi\RazuRarevi.ini'
+# Readable by all, as a copy made by hand may be: the agent's start must close it.
+chmod 0644 "$pf_dir/RazuRarevi.ini"
 starts_before="$(starts)"
 if msiexec_ok /i "$msi"; then ok "msiexec /i $(basename "$msi") /qn: exit 0"; else fail "msiexec /i"; fi
 if [ -f "$pf_dir/MvxRazuRarevi.exe" ] && [ -f "$pf_dir/MvxRazuSettings.exe" ]; then ok "programs in Program Files"
@@ -288,6 +290,12 @@ case "$entry" in
 esac
 if ctl wait "$service" RUNNING 60 && wait_for 60 more_starts "$starts_before"; then ok "RUNNING, \"RazuRarevi Start\" written"
 else fail "installed service not running or no \"RazuRarevi Start\""; fi
+# The start closed the settings file to others (Wine keeps no ACLs: others' access is the mode's
+# last digit), with one line in the text log.
+narrowed="Settings file limited to SYSTEM and Administrators: C:\\Program Files\\Morvex\\RazuRarevi\\RazuRarevi.ini"
+if [ "$(grep -c -F "$narrowed" "$pf_dir/RazuRarevi.Log" 2>/dev/null)" = 1 ] && [ "$(stat -c %a "$pf_dir/RazuRarevi.ini")" = 750 ]; then
+  ok "the start closed the settings file to others, one line in the text log"
+else fail "settings file $(stat -c %a "$pf_dir/RazuRarevi.ini"), text log: $(tr -d '\r' <"$pf_dir/RazuRarevi.Log" 2>/dev/null | tail -n 3)"; fi
 
 # A deployment tool's second run and "Change" find nothing to do; a repair puts the files back.
 starts_before="$(starts)" rerun_started="$(date +%s)"
