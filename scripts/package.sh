@@ -78,7 +78,7 @@ build_msi() {  # BUILD_DIR OUT_DIR NEXT
   local build="$1" out="$2" next="$3"
   local agent=MvxRazuRarevi
   [ "$next" = yes ] && agent=MvxRazuRareviNext
-  cmake --build "$build" --target "$agent" MvxRazuSettings MvxWaitForService >/dev/null
+  cmake --build "$build" --target "$agent" MvxRazuSettings MvxInstallerActions >/dev/null
   local version head upgrade_below msi
   version="$(package_version "$build" "$next")"
   # Windows Installer compares three numbers: a version is replaced by every package below the
@@ -87,7 +87,7 @@ build_msi() {  # BUILD_DIR OUT_DIR NEXT
   upgrade_below="${head[0]}.${head[1]}.$((head[2] + 1))"
   scratch="$(mktemp -d)"
   cp "$build/bin/$agent.exe" "$scratch/MvxRazuRarevi.exe"
-  cp "$build/bin/MvxRazuSettings.exe" "$build/bin/MvxWaitForService.dll" "$scratch/"
+  cp "$build/bin/MvxRazuSettings.exe" "$build/bin/MvxInstallerActions.dll" "$scratch/"
   mkdir -p "$out"
   msi="$(cd "$out" && pwd)/MvxRazuRarevi-$version-x64.msi"
   # wixl looks for the files in the current folder.

@@ -5,8 +5,9 @@
 
 namespace mvx {
 
-// Who may read a file that a write creates (POSIX); a rewrite keeps the
-// permissions of the file it replaces.
+// Who may read a file that a write creates. POSIX: 0644 or 0600, and a rewrite
+// keeps the permissions of the file it replaces. Windows: the folder's inherited
+// ACL, or SYSTEM and Administrators only at every write.
 enum class NewFileAccess { Everyone, OwnerOnly };
 
 // Writes the bytes to a temporary file in the same folder and renames it over

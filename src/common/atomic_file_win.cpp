@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/admin_only_acl_win.h"
 #include "common/atomic_file.h"
 #include "common/win_text.h"
 
@@ -37,13 +38,21 @@ constexpr std::string_view kTempSuffix = ".tmp-";
 
 }  // namespace
 
-// The access of a new file follows the folder's own (inherited ACL) on Windows.
-void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess) {
+// An everyone-file follows the folder's own (inherited) ACL. An owner-only file gets SYSTEM and
+// Administrators alone at every write, from the moment it exists: the temporary file is created
+// with that DACL and the rename keeps it.
+void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess access) {
   const std::string temp = path + std::string(kTempSuffix) + std::to_string(GetCurrentProcessId()) +
                            "-" + std::to_string(GetTickCount64());
   bool ok = false;
   {
-    Handle file(CreateFileW(WideFromUtf8(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    AdminOnlyAcl acl;
+    SECURITY_ATTRIBUTES* security = nullptr;
+    if (access == NewFileAccess::OwnerOnly) {
+      security = acl.attributes();
+      if (security == nullptr) Refused(path);
+    }
+    Handle file(CreateFileW(WideFromUtf8(temp).c_str(), GENERIC_WRITE, 0, security, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) Refused(path);
     ok = true;

@@ -12,9 +12,17 @@
 namespace mvx {
 namespace {
 
+std::string UnitName() { return std::string(kServiceName) + ".service"; }
+
 std::string UnitPath(const InstallTarget& target) {
   const std::string dir = target.unitDir.empty() ? "/etc/systemd/system" : target.unitDir;
-  return dir + "/" + std::string(kServiceName) + ".service";
+  return dir + "/" + UnitName();
+}
+
+std::string PackagedUnitPath(const InstallTarget& target) {
+  const std::string dir =
+      target.packagedUnitDir.empty() ? "/lib/systemd/system" : target.packagedUnitDir;
+  return dir + "/" + UnitName();
 }
 
 // The path as one quoted ExecStart word. systemd expands "%" specifiers in it and reads C
@@ -83,21 +91,36 @@ InstallOutcome InstallService(const InstallTarget& target) {
   try {
     WriteFileAtomically(UnitPath(target), UnitText(target.executablePath));
   } catch (const std::exception& e) {
-    return {false, e.what()};
+    return {false, e.what(), {}};
   }
   if (target.useSystemctl) {
     Systemctl("daemon-reload", nullptr);
     Systemctl("enable", (std::string(kServiceName) + ".service").c_str());
   }
-  return {true, {}};
+  return {true, {}, {}};
 }
 
+// The package's unit is the package's to remove; a unit of -install's own beside it shadowed it
+// until now.
 InstallOutcome UninstallService(const InstallTarget& target) {
   const std::string path = UnitPath(target);
-  if (target.useSystemctl) Systemctl("disable", (std::string(kServiceName) + ".service").c_str());
-  if (unlink(path.c_str()) != 0) return {false, std::strerror(errno)};
+  const std::string packaged = PackagedUnitPath(target);
+  const bool ownUnit = access(path.c_str(), F_OK) == 0;
+  const bool packagedUnit = access(packaged.c_str(), F_OK) == 0;
+  if (target.useSystemctl) Systemctl("disable", UnitName().c_str());
+  if (!ownUnit && packagedUnit) {
+    return {true,
+            {},
+            "The service is disabled; its unit " + packaged +
+                " belongs to the package and stays until the package is removed."};
+  }
+  if (unlink(path.c_str()) != 0) return {false, std::strerror(errno), {}};
   if (target.useSystemctl) Systemctl("daemon-reload", nullptr);
-  return {true, {}};
+  if (!packagedUnit) return {true, {}, {}};
+  return {true,
+          {},
+          "Removed " + path + "; the package's unit " + packaged +
+              " applies again (disabled until \"systemctl enable " + UnitName() + "\")."};
 }
 
 }  // namespace mvx

@@ -14,6 +14,7 @@
 #include "backup/backup_engine.h"
 #include "common/date_text.h"
 #include "common/host_info.h"
+#include "common/owner_only_access.h"
 #include "common/text_util.h"
 #include "companion/companion_installer.h"
 #include "db/query_helpers.h"
@@ -147,6 +148,7 @@ bool TfMvxBackupMain::ServiceStart() {
   textLog_.ClearLastFileLogText();
   exeDir_ = options_.exeDir;
   serviceVersion_ = ReadFileVersion();
+  NarrowSettingsAccess(IniPath(), textLog_);
   ClearSettings(settings_);
   LoadSettings(settings_, IniPath());
   startupPrepared_ = false;

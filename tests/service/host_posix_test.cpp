@@ -72,7 +72,7 @@ TEST(CommandLine, HelpVersionAndUnknownSwitchesAnswerWithoutStarting) {
 
 TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   TempDir root;
-  InstallTarget target{"/opt/mvx/MvxRazuRarevi", root.dir(), false};
+  InstallTarget target{"/opt/mvx/MvxRazuRarevi", root.dir(), false, root.file("packaged")};
   const InstallOutcome installed = InstallService(target);
   ASSERT_TRUE(installed.ok) << installed.error;
   EXPECT_EQ(InstallMessage(true, installed), "Service installed successfully");
@@ -96,12 +96,27 @@ TEST(Installer, WritesAndRemovesTheSystemdUnit) {
   EXPECT_EQ(
       InstallMessage(false, again),
       "Service \"Morvex Razu Rarevi\" failed to uninstall with error: \"" + again.error + "\"");
-  InstallTarget nowhere{"/x", root.file("missing/dir"), false};
+  InstallTarget nowhere{"/x", root.file("missing/dir"), false, {}};
   const InstallOutcome failed = InstallService(nowhere);
   EXPECT_FALSE(failed.ok);
   EXPECT_EQ(
       InstallMessage(true, failed).rfind("Service \"Morvex Razu Rarevi\" failed to install", 0),
       0u);
+
+  // Beside the package's unit: -install's own shadowed it, and the package's unit stays.
+  std::filesystem::create_directory(root.file("packaged"));
+  root.write("packaged/fMvxBackupMain.service", "[Unit]\n");
+  ASSERT_TRUE(InstallService(target).ok);
+  const std::string both = InstallMessage(false, UninstallService(target));
+  EXPECT_NE(both.find("Removed " + root.dir() + "/fMvxBackupMain.service; the package's unit"),
+            std::string::npos)
+      << both;
+  const std::string packagedOnly = InstallMessage(false, UninstallService(target));
+  EXPECT_NE(packagedOnly.find("The service is disabled; its unit " +
+                              root.file("packaged/fMvxBackupMain.service") + " belongs"),
+            std::string::npos)
+      << packagedOnly;
+  EXPECT_TRUE(root.exists("packaged/fMvxBackupMain.service"));
 }
 
 TEST(Installer, ExecStartKeepsEveryPathAsItIs) {
@@ -117,7 +132,7 @@ TEST(Installer, ExecStartKeepsEveryPathAsItIs) {
   };
   for (const Case& c : cases) {
     TempDir root;
-    ASSERT_TRUE(InstallService({c.path, root.dir(), false}).ok);
+    ASSERT_TRUE(InstallService({c.path, root.dir(), false, {}}).ok);
     EXPECT_NE(root.read("fMvxBackupMain.service").find(c.execStart), std::string::npos) << c.path;
   }
 }

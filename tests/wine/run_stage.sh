@@ -312,7 +312,7 @@ echo "== wine: the MSI package"
 win_build="$(dirname "$win_bin")"
 msi="$("$(dirname "$0")/../../scripts/package.sh" msi "$win_build" "$work/msi")"
 next_msi="$("$(dirname "$0")/../../scripts/package.sh" msi "$win_build" "$work/msi-next" --next)"
-next_version="$(cat "$win_build/packaging/next-version")"
+version="$(cat "$win_build/packaging/version")" next_version="$(cat "$win_build/packaging/next-version")"
 pf_dir="$WINEPREFIX/drive_c/Program Files/Morvex/RazuRarevi"
 pf_agent='C:\Program Files\Morvex\RazuRarevi\MvxRazuRarevi.exe'
 kept_backup="$pf_dir/backups/demo($(date +%Y%m%d)).ful"
@@ -321,6 +321,11 @@ more_starts() { [ "$(starts)" -gt "$1" ]; }
 service_gone() { ! ctl query "$service"; }
 msiexec_ok() { wine_run msiexec "$1" "$(windows_path "$2")" /qn; }
 config() { ctl config "$service" && tr -d '\r' <"$work/ctl.out" | tr '\n' ' '; }
+state() { ctl query "$service" && cut -d' ' -f1 <"$work/ctl.out" | tr -d '\r'; }
+agent_says() {
+  wine "$pf_agent" -version </dev/null >"$work/version.out" 2>>"$work/wine.log" || true
+  in_file "$work/version.out" "$1"
+}
 # The entry -install makes, to compare with the package's: all but the path.
 wine_run "$agent" -install -silent && config | sed 's/ path .*//' >"$work/install-config"
 wine_run "$agent" -uninstall -silent
@@ -329,15 +334,38 @@ wine_run "$agent" -uninstall -silent
 mkdir -p "$pf_dir/backups" && cp "$agent_dir/RazuRarevi.ini" "$pf_dir/" && echo backup >"$kept_backup"
 wine_run 'C:\Morvex\RazuRarevi\MvxRazuSettings.exe' set RazuRarevi BKPath \
   'C:\Program Files\Morvex\RazuRarevi\backups' --ini 'C:\Program Files\Morvex\RazuRarevi\RazuRarevi.ini'
+# Readable by all, as a copy made by hand may be: the agent's start must close it.
+chmod 0644 "$pf_dir/RazuRarevi.ini"
 starts_before="$(starts)"
 if msiexec_ok /i "$msi"; then ok "msiexec /i $(basename "$msi") /qn: exit 0"; else fail "msiexec /i"; fi
 if [ -f "$pf_dir/MvxRazuRarevi.exe" ] && [ -f "$pf_dir/MvxRazuSettings.exe" ]; then ok "programs in Program Files"
 else fail "programs missing in Program Files"; fi
+# The installer's ServiceInstall table makes the entry; Wine's installer stores its path
+# without the quotes Windows keeps, which is Wine's deviation.
 entry="$(config)"
-if [ "$entry" = "$(cat "$work/install-config") path \"$pf_agent\" " ]; then ok "service entry as -install makes it: $entry"
-else fail "service entry: $entry; -install makes: $(cat "$work/install-config")"; fi
+case "$entry" in
+  "$(cat "$work/install-config") path \"$pf_agent\" " | "$(cat "$work/install-config") path $pf_agent ")
+    ok "service entry as -install makes it: $entry" ;;
+  *) fail "service entry: $entry; -install makes: $(cat "$work/install-config")" ;;
+esac
 if ctl wait "$service" RUNNING 60 && wait_for 60 more_starts "$starts_before"; then ok "RUNNING, \"RazuRarevi Start\" written"
 else fail "installed service not running or no \"RazuRarevi Start\""; fi
+# The start closed the settings file to others (Wine keeps no ACLs: others' access is the mode's
+# last digit), with one line in the text log.
+narrowed="Settings file limited to SYSTEM and Administrators: C:\\Program Files\\Morvex\\RazuRarevi\\RazuRarevi.ini"
+if [ "$(grep -c -F "$narrowed" "$pf_dir/RazuRarevi.Log" 2>/dev/null)" = 1 ] && [ "$(stat -c %a "$pf_dir/RazuRarevi.ini")" = 750 ]; then
+  ok "the start closed the settings file to others, one line in the text log"
+else fail "settings file $(stat -c %a "$pf_dir/RazuRarevi.ini"), text log: $(tr -d '\r' <"$pf_dir/RazuRarevi.Log" 2>/dev/null | tail -n 3)"; fi
+
+# A deployment tool's second run and "Change" find nothing to do; a repair puts the files back.
+starts_before="$(starts)" rerun_started="$(date +%s)"
+if msiexec_ok /i "$msi" && [ $(($(date +%s) - rerun_started)) -lt 30 ] && [ "$(state)" = RUNNING ] &&
+  [ "$(starts)" = "$starts_before" ]; then ok "the same package again: exit 0 in $(($(date +%s) - rerun_started)) s, the agent kept running"
+else fail "the same package again: $(($(date +%s) - rerun_started)) s, state $(state)"; fi
+# A repair as "msiexec /fa" asks for it (Wine's msiexec refuses /f itself).
+if wine_run msiexec /i "$(windows_path "$msi")" REINSTALL=ALL REINSTALLMODE=a /qn && ctl wait "$service" RUNNING 60 &&
+  [ -f "$pf_dir/MvxRazuRarevi.exe" ]; then ok "repair (REINSTALL=ALL REINSTALLMODE=a): exit 0, RUNNING"
+else fail "repair: state $(state)"; fi
 
 cp "$pf_dir/RazuRarevi.ini" "$work/settings-before-upgrade"
 starts_before="$(starts)"
@@ -346,9 +374,12 @@ if cmp -s "$pf_dir/RazuRarevi.ini" "$work/settings-before-upgrade"; then ok "upg
 else fail "upgrade changed the settings file"; fi
 if ctl wait "$service" RUNNING 60 && wait_for 60 more_starts "$starts_before"; then ok "upgrade restarted the service"
 else fail "service not restarted by the upgrade"; fi
-wine "$pf_agent" -version </dev/null >"$work/version.out" 2>>"$work/wine.log" || true
-if in_file "$work/version.out" "$next_version"; then ok "the installed agent says $next_version"
+if agent_says "$next_version"; then ok "the installed agent says $next_version"
 else fail "installed agent says: $(cat "$work/version.out")"; fi
+# The older build differs from the installed one only in the fourth number.
+if ! msiexec_ok /i "$msi" && agent_says "$next_version" && [ "$(state)" = RUNNING ]; then
+  ok "$version over $next_version refused, the agent kept running"
+else fail "downgrade to $version: state $(state), agent says $(cat "$work/version.out")"; fi
 
 [ -f "$pf_dir/RazuRarevi.Log" ] || printf '[RazuRarevi Log]\r\n' >"$pf_dir/RazuRarevi.Log"
 if msiexec_ok /x "$next_msi"; then ok "msiexec /x /qn: exit 0"; else fail "msiexec /x"; fi
@@ -358,6 +389,28 @@ else fail "programs left: $(find "$pf_dir" -maxdepth 1 -type f -printf "%f ")"; 
 if [ -f "$pf_dir/RazuRarevi.ini" ] && [ -f "$pf_dir/RazuRarevi.Log" ] && [ -f "$kept_backup" ]; then
   ok "settings file, text log and backup kept"
 else fail "uninstall took: $(find "$pf_dir" -printf "%P ")"; fi
+
+# An administrator's Disabled survives an upgrade: the entry stays, nothing starts it.
+msiexec_ok /i "$msi" && ctl wait "$service" RUNNING 60 && ctl stop "$service" && ctl wait "$service" STOPPED 60 &&
+  ctl disable "$service" || fail "could not disable the installed service"
+disabled_before="$(config)"
+# Who installs by hand runs -install over the entry: it succeeds and changes nothing.
+if wine_run "$pf_agent" -install -silent && [ "$(config)" = "$disabled_before" ]; then ok "-install -silent over the entry: exit 0, entry unchanged"
+else fail "-install -silent over the entry: $(config)"; fi
+if echo "$disabled_before" | grep -q " start 4 " && msiexec_ok /i "$next_msi" && agent_says "$next_version" &&
+  [ "$(config)" = "$disabled_before" ] && [ "$(state)" = STOPPED ]; then ok "upgrade of a Disabled service: still disabled and stopped"
+else fail "upgrade of a Disabled service: before $disabled_before, after $(config), state $(state)"; fi
+msiexec_ok /x "$next_msi" || fail "msiexec /x of the disabled service"
+
+# A start that fails during the install (the settings file cannot be read) undoes the install;
+# the next install then succeeds.
+mv "$pf_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.saved" && mkdir "$pf_dir/RazuRarevi.ini"
+if ! msiexec_ok /i "$msi" && service_gone && [ ! -e "$pf_dir/MvxRazuRarevi.exe" ]; then ok "a failed service start: install undone, no service entry left"
+else fail "failed start: service $(state), programs $(find "$pf_dir" -maxdepth 1 -name '*.exe' -printf "%f ")"; fi
+rmdir "$pf_dir/RazuRarevi.ini" && mv "$work/RazuRarevi.ini.saved" "$pf_dir/RazuRarevi.ini"
+if msiexec_ok /i "$msi" && ctl wait "$service" RUNNING 60; then ok "the next install: exit 0, RUNNING"
+else fail "install after the failed one: state $(state)"; fi
+if msiexec_ok /x "$msi" && wait_for 30 service_gone; then ok "removed again"; else fail "second removal"; fi
 # ---------------------------------------------------------------------------------------------
 
 if [ "$failures" -ne 0 ]; then

@@ -3,6 +3,7 @@
 //   MvxServiceCtl start|stop|pause|continue NAME
 //   MvxServiceCtl wait NAME STATE SECONDS   (STATE: RUNNING, PAUSED, STOPPED)
 //   MvxServiceCtl query NAME                 (prints the state, exit code and service code)
+//   MvxServiceCtl disable NAME               (start type Disabled, as an administrator sets it)
 //   MvxServiceCtl config NAME                (prints type, start type, error control, account,
 //                                             display name and path, one per line)
 // Exit code 0 when the request was accepted or the state was reached.
@@ -67,9 +68,17 @@ int wmain(int argc, wchar_t** argv) {
   if (manager.get() == nullptr) return Fail(L"OpenSCManager");
   ScHandle service(OpenServiceW(manager.get(), argv[2],
                                 SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
-                                    SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+                                    SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG |
+                                    SERVICE_CHANGE_CONFIG));
   if (service.get() == nullptr) return Fail(L"OpenService");
   SERVICE_STATUS status{};
+  if (verb == L"disable") {
+    return ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED,
+                                SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr)
+               ? 0
+               : Fail(L"ChangeServiceConfig");
+  }
   if (verb == L"start") {
     return StartServiceW(service.get(), 0, nullptr) ? 0 : Fail(L"StartService");
   }

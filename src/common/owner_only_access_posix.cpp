@@ -1,0 +1,7 @@
+#include "common/owner_only_access.h"
+
+namespace mvx {
+
+AccessNarrowing NarrowToOwnerOnly(const std::string&) { return AccessNarrowing::Unchanged; }
+
+}  // namespace mvx
