@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "backup/backup_file_name.h"
-#include "backup/restore_chain.h"
 #include "common/text_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,10 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !mvx::ParseBackupFileName(name.substr(0, name.size() - mvx::kSetAsideSuffix.size()))) {
     std::abort();
   }
-  // A log backup's stamp is "yyyymmdd-hhmmss" of the name given before its "(".
-  const std::string_view database = name.substr(0, name.find('('));
-  if (const auto stamp = mvx::LogBackupStamp(name, database)) {
-    if (stamp->size() != 15 || (*stamp)[8] != '-' || database.empty()) std::abort();
+  // A log backup's name is "<name>(yyyymmdd-hhmmss).trn" and nothing else.
+  if (const auto log = mvx::ParseLogBackupFileName(name)) {
+    if (log->upperName.empty() || log->stamp.size() != mvx::kLogBackupStampLength ||
+        log->stamp[8] != '-' ||
+        mvx::UpperAscii(name) != mvx::UpperAscii(log->upperName + "(" + log->stamp + ").trn")) {
+      std::abort();
+    }
   }
   const auto parts = mvx::ParseBackupFileName(name);
   if (!parts) return 0;

@@ -149,20 +149,25 @@ std::optional<long long> MinuteNumber(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> LogBackupStamp(std::string_view fileName, std::string_view database) {
-  constexpr std::string_view kTail = ").trn";
-  constexpr std::size_t kStamp = 15;  // yyyymmdd-hhmmss
-  const std::string_view name = fileName;
-  if (database.empty() || name.size() != database.size() + 1 + kStamp + kTail.size() ||
-      !EqualsNoCase(name.substr(0, database.size()), database) || name[database.size()] != '(' ||
-      !EqualsNoCase(name.substr(name.size() - kTail.size()), kTail)) {
-    return std::nullopt;
+std::vector<std::string> DatedLogBackups(BackupFolderListing& listing, std::string_view database,
+                                         std::string_view fromStamp, std::string_view untilStamp) {
+  std::vector<std::pair<std::string, std::string>> dated;  // stamp, name
+  if (const BackupFolderListing::Group* logs = listing.FindLogBackups(UpperAscii(database))) {
+    for (const std::string& name : *logs) {
+      const std::optional<LogBackupFileNameParts> parts = ParseLogBackupFileName(name);
+      if (!parts) continue;
+      const std::string_view day = std::string_view(parts->stamp).substr(0, kBackupStampLength);
+      if (day < fromStamp || (!untilStamp.empty() && day > untilStamp)) continue;
+      dated.emplace_back(parts->stamp, name);
+    }
   }
-  const std::string_view stamp = name.substr(database.size() + 1, kStamp);
-  if (!AllDigits(stamp.substr(0, 8)) || stamp[8] != '-' || !AllDigits(stamp.substr(9))) {
-    return std::nullopt;
-  }
-  return std::string(stamp);
+  // The stamp is the start of the backup: its order is the order taken; two names that
+  // differ in case only keep one order whatever the directory's.
+  std::sort(dated.begin(), dated.end());
+  std::vector<std::string> names;
+  names.reserve(dated.size());
+  for (auto& [stamp, name] : dated) names.push_back(std::move(name));
+  return names;
 }
 
 long long MinutesBetween(std::string_view from, std::string_view to) {
@@ -279,11 +284,11 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
     return true;
   });
   if (chain.full.empty()) {
-    choice.reason = fulls.empty() ? "no full backup of " + wanted + " dated on or before " +
-                                        std::string(untilStamp)
-                                  : "no file holds a full backup of " + wanted +
-                                        " that the "
-                                        "server can read";
+    choice.reason =
+        fulls.empty()
+            ? "no full backup of " + wanted + " dated on or before " + std::string(untilStamp)
+            : "no file holds a full backup of " + wanted + " that the server can read" +
+                  (moment.empty() ? std::string() : " finished before " + std::string(moment));
     return choice;
   }
 

@@ -78,9 +78,11 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
                                        const BackupHeaderReader& readHeader,
                                        std::string_view moment = {});
 
-// The stamp ("yyyymmdd-hhmmss") of a log backup's name "<name>(<yyyymmdd>-<hhmmss>).trn" of
-// `database` (letter case ignored); nullopt for any other name.
-std::optional<std::string> LogBackupStamp(std::string_view fileName, std::string_view database);
+// The log backups of `database` in the listing dated from `fromStamp` to `untilStamp`
+// (yyyymmdd, both days included; an empty `untilStamp`: no end), in the order they were
+// taken: by the start time in their names.
+std::vector<std::string> DatedLogBackups(BackupFolderListing& listing, std::string_view database,
+                                         std::string_view fromStamp, std::string_view untilStamp);
 
 struct LogChainOutcome {
   std::string refused;  // a gap: the two files between which it lies

@@ -6,7 +6,6 @@
 #include <optional>
 #include <utility>
 
-#include "backup/backup_folder.h"
 #include "backup/restore_statements.h"
 #include "common/text_util.h"
 #include "db/query_helpers.h"
@@ -135,49 +134,61 @@ std::string FolderOf(const std::string& path) {
 }
 
 struct PlannedMoves {
-  std::vector<RestoreMove> full;
-  std::vector<RestoreMove> differential;
+  ChainMoves chain;
   std::map<std::string, unsigned long long> bytesPerFolder;  // of the restored copy
 };
 
-// Each file of the chain to its folder, named after the target. A file the
-// differential adds (created between the full and it) gets the next free name;
-// files both hold keep one name.
+// Each file of the chain to its folder, named after the target. A file a later backup adds
+// (created after the full) gets the next free name; files several hold keep one name. Each
+// backup's statement moves the files of its own list: a log backup may add a file too.
 std::optional<PlannedMoves> PlanMoves(SqlQuery& query, const RestoreRequest& request,
                                       const RestoreChain& chain, const RestoreSay& say,
                                       std::string& reason) {
-  const std::optional<std::vector<BackupFileEntry>> fullFiles =
-      ReadFileList(query, chain.FullPath(), say, reason);
-  if (!fullFiles) return std::nullopt;
-  std::vector<BackupFileEntry> differentialFiles;
-  if (!chain.differential.empty()) {
+  std::vector<std::string> backups = {chain.full};
+  if (!chain.differential.empty()) backups.push_back(chain.differential);
+  backups.insert(backups.end(), chain.logs.begin(), chain.logs.end());
+  std::vector<std::vector<BackupFileEntry>> lists;
+  for (const std::string& backup : backups) {
     std::optional<std::vector<BackupFileEntry>> listed =
-        ReadFileList(query, chain.DifferentialPath(), say, reason);
+        ReadFileList(query, chain.PathOf(backup), say, reason);
     if (!listed) return std::nullopt;
-    differentialFiles = std::move(*listed);
+    lists.push_back(std::move(*listed));
   }
   const std::optional<RestoreFolders> folders = TargetFolders(query, request, say, reason);
   if (!folders) return std::nullopt;
 
-  std::vector<BackupFileEntry> all = *fullFiles;
-  for (const BackupFileEntry& file : differentialFiles) {
-    bool known = false;
-    for (const BackupFileEntry& held : all)
-      known = known || EqualsNoCase(held.logicalName, file.logicalName);
-    if (!known) all.push_back(file);
+  std::vector<BackupFileEntry> all;
+  for (const std::vector<BackupFileEntry>& list : lists) {
+    for (const BackupFileEntry& file : list) {
+      bool known = false;
+      for (const BackupFileEntry& held : all)
+        known = known || EqualsNoCase(held.logicalName, file.logicalName);
+      if (!known) all.push_back(file);
+    }
   }
   const std::vector<RestoreMove> moves =
       PlanRestoreMoves(all, request.target, folders->data, folders->log);
+  auto movesOf = [&](const std::vector<BackupFileEntry>& list) {
+    std::vector<RestoreMove> own;
+    for (const BackupFileEntry& file : list) {
+      for (const RestoreMove& move : moves) {
+        if (EqualsNoCase(move.logicalName, file.logicalName)) {
+          own.push_back(move);
+          break;
+        }
+      }
+    }
+    return own;
+  };
   PlannedMoves planned;
-  planned.full.assign(moves.begin(),
-                      moves.begin() + static_cast<std::ptrdiff_t>(fullFiles->size()));
+  std::size_t next = 0;
+  planned.chain.full = movesOf(lists[next++]);
+  if (!chain.differential.empty()) planned.chain.differential = movesOf(lists[next++]);
+  while (next < lists.size()) planned.chain.logs.push_back(movesOf(lists[next++]));
   // The copy takes the sizes of the last backup restored.
-  const std::vector<BackupFileEntry>& last =
-      chain.differential.empty() ? *fullFiles : differentialFiles;
-  for (const BackupFileEntry& file : last) {
+  for (const BackupFileEntry& file : lists.back()) {
     for (const RestoreMove& move : moves) {
       if (!EqualsNoCase(move.logicalName, file.logicalName)) continue;
-      if (!chain.differential.empty()) planned.differential.push_back(move);
       // Sizes come from a file: a sum that would overflow stays at a bound no disk has.
       constexpr unsigned long long kBound = 1ULL << 60;
       unsigned long long& bytes = planned.bytesPerFolder[FolderOf(move.physicalName)];
@@ -188,18 +199,38 @@ std::optional<PlannedMoves> PlanMoves(SqlQuery& query, const RestoreRequest& req
   return planned;
 }
 
-// Refuses a restore whose files would not fit, by the free space this machine sees.
+// Refuses a restore whose files would not fit, by the free space this machine sees; folders
+// on one disk share its free space.
 bool RoomFor(const PlannedMoves& planned, const VisibleFreeSpace& freeSpace, std::string& reason) {
   constexpr unsigned long long kMegabyte = 1048576;
+  constexpr unsigned long long kBound = 1ULL << 60;
+  struct Disk {
+    std::string identity;
+    std::string folders;
+    std::uint64_t free = 0;
+    unsigned long long bytes = 0;
+  };
+  std::vector<Disk> disks;
   for (const auto& [folder, bytes] : planned.bytesPerFolder) {
-    const std::optional<std::uint64_t> free = freeSpace(folder);
-    if (!free) continue;
-    const unsigned long long needed = bytes + bytes / 10;
-    if (*free >= needed) continue;
-    reason = "not enough free space in " + folder + ": " + std::to_string(*free / kMegabyte) +
-             " MB free, " + std::to_string((needed + kMegabyte - 1) / kMegabyte) +
-             " MB needed (the copy's " + std::to_string((bytes + kMegabyte - 1) / kMegabyte) +
-             " MB plus 10%)";
+    const std::optional<VisibleDisk> seen = freeSpace(folder);
+    if (!seen) continue;
+    const auto disk = std::find_if(disks.begin(), disks.end(), [&](const Disk& known) {
+      return !seen->identity.empty() && known.identity == seen->identity;
+    });
+    if (disk == disks.end()) {
+      disks.push_back({seen->identity, folder, seen->free, bytes});
+    } else {
+      disk->folders += " and " + folder;
+      disk->bytes = std::min(kBound, disk->bytes + bytes);
+    }
+  }
+  for (const Disk& disk : disks) {
+    const unsigned long long needed = disk.bytes + disk.bytes / 10;
+    if (disk.free >= needed) continue;
+    reason = "not enough free space in " + disk.folders + ": " +
+             std::to_string(disk.free / kMegabyte) + " MB free, " +
+             std::to_string((needed + kMegabyte - 1) / kMegabyte) + " MB needed (the copy's " +
+             std::to_string((disk.bytes + kMegabyte - 1) / kMegabyte) + " MB plus 10%)";
     return false;
   }
   return true;
@@ -232,26 +263,15 @@ void SayNotes(SqlQuery& query, const HeaderChainChoice& choice, const RestoreSay
 }
 
 // The log backups that continue the chain, from the folder, in the order they were taken.
-bool AddLogBackups(SqlQuery& query, const RestoreRequest& request, RestoreChain& chain,
-                   const RestoreSay& say, RestoreOutcome& outcome) {
+bool AddLogBackups(SqlQuery& query, const RestoreRequest& request, BackupFolderListing& listing,
+                   RestoreChain& chain, const RestoreSay& say, RestoreOutcome& outcome) {
   const std::optional<BackupFileNameParts> base =
       ParseBackupFileName(chain.differential.empty() ? chain.full : chain.differential);
-  const std::string baseDay = base ? base->stamp : std::string();
-  std::vector<std::string> names;
-  try {
-    names = ListBackupFolderFiles(request.folder, [&](std::string_view name) {
-      const std::optional<std::string> stamp = LogBackupStamp(name, request.database);
-      return stamp && stamp->substr(0, 8) >= baseDay;
-    });
-  } catch (const std::exception& error) {
-    outcome.reason = error.what();
-    return false;
-  }
-  // The stamp is the start of the backup: its order is the order taken.
-  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-    return std::make_pair(*LogBackupStamp(a, request.database), a) <
-           std::make_pair(*LogBackupStamp(b, request.database), b);
-  });
+  // A moment ends the logs itself (the log holding it may start the next day); a day ends them
+  // with its own: the state as it was on that day, never a later one.
+  const std::vector<std::string> names =
+      DatedLogBackups(listing, request.database, base ? base->stamp : std::string(),
+                      request.moment.empty() ? request.untilStamp : std::string());
   const LogChainOutcome logs = ExtendWithLogBackups(
       chain, names,
       [&](const std::string& path, std::string& reason) {
@@ -278,22 +298,20 @@ bool AddLogBackups(SqlQuery& query, const RestoreRequest& request, RestoreChain&
 }  // namespace
 
 std::vector<std::string> RestoreStatements(const RestoreRequest& request, const RestoreChain& chain,
-                                           const std::vector<RestoreMove>& fullMoves,
-                                           const std::vector<RestoreMove>& differentialMoves) {
+                                           const ChainMoves& moves) {
   const bool alone = chain.differential.empty() && chain.logs.empty();
   std::vector<std::string> statements = {RestoreDatabaseStatement(
-      request.target, chain.FullPath(), alone, fullMoves, request.replace)};
+      request.target, chain.FullPath(), alone, moves.full, request.replace)};
   if (!chain.differential.empty()) {
     statements.push_back(RestoreDatabaseStatement(request.target, chain.DifferentialPath(),
-                                                  chain.logs.empty(), differentialMoves));
+                                                  chain.logs.empty(), moves.differential));
   }
-  // The log backups take the moves of the backup before them.
-  const std::vector<RestoreMove>& logMoves =
-      chain.differential.empty() ? fullMoves : differentialMoves;
+  static const std::vector<RestoreMove> kNone;
   for (std::size_t i = 0; i < chain.logs.size(); ++i) {
     const bool last = i + 1 == chain.logs.size();
     statements.push_back(RestoreLogStatement(request.target, chain.PathOf(chain.logs[i]), last,
-                                             last ? chain.stopAt : "", logMoves));
+                                             last ? chain.stopAt : "",
+                                             i < moves.logs.size() ? moves.logs[i] : kNone));
   }
   return statements;
 }
@@ -375,10 +393,11 @@ RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
   }
 
   HeaderChainChoice choice;
+  std::optional<BackupFolderListing> listing;
   try {
-    BackupFolderListing listing = BackupFolderListing::Read(request.folder);
+    listing = BackupFolderListing::Read(request.folder);
     choice = ChooseChainByHeaders(
-        listing, request.database, request.untilStamp,
+        *listing, request.database, request.untilStamp,
         [&](const std::string& path, std::string& reason) {
           return ReadHeader(query, path, say, reason);
         },
@@ -395,7 +414,7 @@ RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
   }
   SayNotes(query, choice, say);
   RestoreChain& chain = *choice.chain;
-  if (!AddLogBackups(query, request, chain, say, outcome)) return outcome;
+  if (!AddLogBackups(query, request, *listing, chain, say, outcome)) return outcome;
   outcome.chain = chain;
 
   PlannedMoves moves;
@@ -405,7 +424,7 @@ RestoreOutcome RestoreOnServer(SqlQuery& query, const RestoreRequest& request,
     moves = std::move(*planned);
     if (request.freeSpace && !RoomFor(moves, request.freeSpace, outcome.reason)) return outcome;
   }
-  outcome.statements = RestoreStatements(request, chain, moves.full, moves.differential);
+  outcome.statements = RestoreStatements(request, chain, moves.chain);
   if (!request.send) {
     outcome.status = RestoreStatus::kRestored;
     return outcome;

@@ -13,8 +13,13 @@
 
 namespace mvx {
 
-// Free bytes of a folder as this machine sees it; nullopt when it does not see it.
-using VisibleFreeSpace = std::function<std::optional<std::uint64_t>(std::string_view folder)>;
+// The disk of a folder as this machine sees it; nullopt when it does not see it.
+struct VisibleDisk {
+  std::uint64_t free = 0;  // bytes
+  // Two folders with the same identity are on one disk, whose free space they share.
+  std::string identity;
+};
+using VisibleFreeSpace = std::function<std::optional<VisibleDisk>(std::string_view folder)>;
 
 struct RestoreRequest {
   std::string database;    // whose backups the chain holds
@@ -32,11 +37,17 @@ struct RestoreRequest {
   VisibleFreeSpace freeSpace;
 };
 
-// The RESTORE statements of a chain; the moves of each file come from its
-// own file list.
+// Where the files of each backup of a chain go, from the backup's own file list; empty: where
+// the backup says.
+struct ChainMoves {
+  std::vector<RestoreMove> full;
+  std::vector<RestoreMove> differential;
+  std::vector<std::vector<RestoreMove>> logs;  // one per log backup of the chain
+};
+
+// The RESTORE statements of a chain.
 std::vector<std::string> RestoreStatements(const RestoreRequest& request, const RestoreChain& chain,
-                                           const std::vector<RestoreMove>& fullMoves = {},
-                                           const std::vector<RestoreMove>& differentialMoves = {});
+                                           const ChainMoves& moves = {});
 
 enum class RestoreStatus {
   kRestored,      // or, without `send`, ready to restore: the statements are in the outcome

@@ -9,6 +9,7 @@
 #include "backup/backup_folder_listing.h"
 #include "common/atomic_file.h"
 #include "common/date_text.h"
+#include "common/disk_identity.h"
 #include "common/host_info.h"
 #include "db/database.h"
 
@@ -67,14 +68,14 @@ std::optional<RestoreChain> FindRestoreChain(const Settings& settings, std::stri
   }
 }
 
-std::optional<std::uint64_t> VisibleFreeBytes(std::string_view folder) {
+std::optional<VisibleDisk> VisibleDiskOf(std::string_view folder) {
   std::error_code error;
   const std::string native = NativePath(folder);
   const std::filesystem::path path(std::u8string(native.begin(), native.end()));
   if (native.empty() || !std::filesystem::is_directory(path, error)) return std::nullopt;
   const std::filesystem::space_info space = std::filesystem::space(path, error);
   if (error) return std::nullopt;
-  return space.available;
+  return VisibleDisk{space.available, DiskIdentity(folder)};
 }
 
 std::string DescribeChain(const RestoreChain& chain) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "backup/restore_chain.h"
+#include "backup/restore_run.h"
 #include "commands/operator_settings.h"
 #include "config/settings.h"
 #include "db/sql_connection.h"
@@ -34,9 +34,9 @@ bool ConnectToMaster(SqlConnection& connection, const Settings& settings, int po
 std::optional<RestoreChain> FindRestoreChain(const Settings& settings, std::string_view database,
                                              std::string_view date, std::string& reason);
 
-// Free bytes of a folder as this machine sees it; nullopt when it is no folder here (the
+// The disk of a folder as this machine sees it; nullopt when it is no folder here (the
 // server's folders may be on another machine).
-std::optional<std::uint64_t> VisibleFreeBytes(std::string_view folder);
+std::optional<VisibleDisk> VisibleDiskOf(std::string_view folder);
 
 // "<full> + <differential> + <n> log backup(s)" (file names), or the full alone.
 std::string DescribeChain(const RestoreChain& chain);

@@ -100,11 +100,17 @@ TestResult TestDatabase(SqlConnection& connection, SqlQuery& query, const Settin
   request.folder = settings.bkPath;
   request.untilStamp = DateStamp(today);
   request.moveFiles = true;
-  request.freeSpace = VisibleFreeBytes;
+  request.freeSpace = VisibleDiskOf;
   result.reason = ClearLeftover(query, request, say);
   if (!result.reason.empty()) return result;
 
   const RestoreOutcome restored = RestoreOnServer(query, request, say);
+  if (restored.status == RestoreStatus::kTargetExists) {
+    // Made after the leftover was cleared, by someone else: not this test's to drop.
+    result.reason = "a database named " + request.target +
+                    " exists that no restore test made; drop or rename it";
+    return result;
+  }
   if (restored.chain) {
     result.chain = DescribeChain(*restored.chain);
     say("chain: " + result.chain);
