@@ -190,6 +190,8 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
     return rules;
   };
   const std::string logFrom = "RESTORE LOG [TremoLandix] FROM DISK = N'TremoLandix(20240314-1";
+  // Half the free space of the disk that holds both temporary folders, for each of two files.
+  const std::string half = std::to_string(std::filesystem::space(folder).available / 2);
   const std::vector<Case> cases = {
       {"TremoLandix", {}, 0, kHeaders, "\n  " + restores.substr(0, restores.find('|')) + "\n"},
       {"TremoLandix --date 2024-03-05",
@@ -383,6 +385,36 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        "chain: TremoLandix(20240308).ful + TremoLandix(20240312).inc + 4 log backup(s)", logFiles,
        true},
       {"TremoLandix|--at|2024-03-14 25:00", {}, 2, "", "usage:"},
+      // A day ends its logs; each log moves the files of its own list (one it added too).
+      {"TremoLandix --date 2024-03-13", withLogs({}), 0, std::nullopt,
+       "12).inc' WITH RECOVERY, STATS = 5\n", logFiles},
+      {"TremoLandix --as Copy",
+       withLogs({{"FILELISTONLY.*144500", Rows({{"LogicalName"}, {"Type"}},
+                                               {{"Tl_Log", "L"}, {"Tl", "D"}, {"Tl_4", "D"}})}}),
+       0, std::nullopt,
+       "44500).trn' WITH RECOVERY, MOVE N'Tl_Log' TO N'/log/Copy_log.ldf', MOVE N'Tl' TO "
+       "N'/data/Copy.mdf', MOVE N'Tl_4' TO N'/data/Copy_3.ndf'\n",
+       logFiles},
+      {"TremoLandix|--at|2024-03-08 10:00",
+       withLogs({{"HEADERONLY.*0301", header("1", "E1", "", "1", "5", "2024-03-09 00:00")}}), 2,
+       std::nullopt, "full backup of TremoLandix that the server can read finished before 2024"},
+      // Two folders of one disk share its free space; a copy made meanwhile is not the drill's.
+      {"TremoLandix",
+       {{"SERVERPROPERTY", Rows({{"DataPath"}, {"LogPath"}}, {{folder, exe.dir()}})},
+        {"FILELISTONLY",
+         Rows({{"LogicalName"}, {"Type"}, {"Size"}}, {{"Tl", "D", half}, {"Tl_Log", "L", half}})}},
+       1,
+       any,
+       "FAILED: not enough free space in ",
+       {},
+       true},
+      {"TremoLandix",
+       {{copy, none, 1}, {copy, present}},
+       1,
+       kExists + copy + "|" + kExists + copy,
+       "exists that no restore test made",
+       {},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words + (c.rules.empty() ? "" : " " + c.rules.front().pattern));
