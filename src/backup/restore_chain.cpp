@@ -319,20 +319,28 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
       chain.differentialHeader = *header;
       return true;
     }
-    // Whose differential it is: a full of this folder, or one taken elsewhere.
+    // Whose differential it is: a full of this folder, or one taken elsewhere. While a full of
+    // the folder cannot be read, it may be that one: nothing is said of an outside full then.
     std::string owner;
+    std::string unreadable;
     for (const Candidate& full : Dated(listing, upper, {kFul, kTrf}, "", file.stamp)) {
       std::string ignored;
       const std::optional<BackupHeader>& other = cache.Read(full.name, ignored);
+      if (!other && unreadable.empty()) unreadable = full.name;
       if (other && !other->backupSetGuid.empty() &&
           EqualsNoCase(other->backupSetGuid, header->differentialBaseGuid)) {
         owner = full.name;
         break;
       }
     }
-    if (owner.empty() && first) choice.outsideBaseGuid = header->differentialBaseGuid;
-    choice.skipped.push_back(file.name + ": it belongs to another full backup (" +
-                             (owner.empty() ? "one that is not in the folder" : owner) + ")");
+    if (owner.empty() && unreadable.empty() && first) {
+      choice.outsideBaseGuid = header->differentialBaseGuid;
+    }
+    if (owner.empty()) {
+      owner = unreadable.empty() ? "one that is not in the folder"
+                                 : "perhaps " + unreadable + ", which the server cannot read";
+    }
+    choice.skipped.push_back(file.name + ": it belongs to another full backup (" + owner + ")");
     return false;
   });
   choice.chain = std::move(chain);

@@ -71,11 +71,14 @@ std::string ClearLeftover(SqlQuery& query, const RestoreRequest& request, const 
   const std::optional<std::vector<std::string>> files =
       DatabaseFiles(query, request.target, say, reason);
   if (!files) return reason;
+  // A database whose files cannot be seen is not proven the test's own.
+  bool own = !files->empty();
   for (const std::string& file : *files) {
-    if (!IsPlannedFileName(file, request.target, folders->data, folders->log)) {
-      return "a database named " + request.target +
-             " exists that no restore test made; drop or rename it";
-    }
+    own = own && IsPlannedFileName(file, request.target, folders->data, folders->log);
+  }
+  if (!own) {
+    return "a database named " + request.target +
+           " exists that no restore test made; drop or rename it";
   }
   return DropCopy(query, request.target, say);
 }

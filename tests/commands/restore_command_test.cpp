@@ -415,6 +415,22 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        "exists that no restore test made",
        {},
        true},
+      {"TremoLandix",
+       {{ownFiles, Rows({{"physical_name"}}, {})}, {copy, present}},
+       1,
+       kExists + copy + "|" + defaults + "|" + filesQuery,
+       "exists that no restore test made",
+       {},
+       true},
+      // A differential of an unreadable full of the folder is no sign of an outside full.
+      {"TremoLandix",
+       {{"HEADERONLY.*20240314", sql::Error(3241, "The media family is incorrectly formed.")},
+        {"HEADERONLY.*20240315", Header("TremoLandix", "5", "D9", "N1")}},
+       0,
+       any,
+       "(20240315).inc: it belongs to another full backup (perhaps TremoLandix(20240314).ful, "
+       "which the server cannot read)\nChain:",
+       {"TremoLandix(20240314).ful", "TremoLandix(20240315).inc"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words + (c.rules.empty() ? "" : " " + c.rules.front().pattern));
