@@ -124,6 +124,11 @@ std::optional<std::vector<BackupFileEntry>> ReadFileList(SqlQuery& query, const 
     return std::nullopt;
   }
   query.Close();
+  // Restored without moves, the files would go where the backup's database has them.
+  if (files.empty()) {
+    reason = "the server lists no files in " + file;
+    return std::nullopt;
+  }
   return files;
 }
 

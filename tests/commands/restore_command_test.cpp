@@ -422,6 +422,11 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        "exists that no restore test made",
        {},
        true},
+      {"TremoLandix --as Copy",
+       {{"FILELISTONLY", Rows({{"LogicalName"}, {"Type"}}, {})}},
+       1,
+       any,
+       "the server lists no files in "},
       // A differential of an unreadable full of the folder is no sign of an outside full.
       {"TremoLandix",
        {{"HEADERONLY.*20240314", sql::Error(3241, "The media family is incorrectly formed.")},
