@@ -185,40 +185,64 @@ LogChainOutcome ExtendWithLogBackups(RestoreChain& chain, const std::vector<std:
   std::string lastLsn =
       withDifferential ? chain.differentialHeader.lastLsn : chain.fullHeader.lastLsn;
   if (!AllDigits(lastLsn)) return outcome;  // a header without LSNs: nothing to continue
-  for (const std::string& name : logNames) {
-    std::string reason;
-    const std::optional<BackupHeader> header = readHeader(chain.PathOf(name), reason);
-    if (!header) {
-      outcome.skipped.push_back(name + ": " + reason);
-      continue;
+  // The first must hold the chain's last LSN; each next one starts where the one before ended.
+  auto continues = [&](const BackupHeader& header) {
+    return !LsnLess(lastLsn, header.firstLsn) &&
+           (chain.logs.empty() || !LsnLess(header.firstLsn, lastLsn));
+  };
+  // Read, but not yet continuing the chain: a clock set back (the end of summer time) names a
+  // later backup before an earlier one. Whatever waits at the end lies after a gap.
+  std::vector<std::pair<std::string, BackupHeader>> waiting;
+  std::size_t next = 0;
+  for (;;) {
+    std::erase_if(waiting,
+                  [&](const auto& held) { return !LsnLess(lastLsn, held.second.lastLsn); });
+    std::optional<std::pair<std::string, BackupHeader>> found;
+    const auto held = std::find_if(waiting.begin(), waiting.end(), [&](const auto& candidate) {
+      return continues(candidate.second);
+    });
+    if (held != waiting.end()) {
+      found = std::move(*held);
+      waiting.erase(held);
     }
-    if (header->backupType != 2 ||
-        !EqualsNoCase(header->databaseName, chain.fullHeader.databaseName) ||
-        !AllDigits(header->firstLsn) || !AllDigits(header->lastLsn)) {
-      outcome.skipped.push_back(name + ": it holds " + Describe(*header) +
-                                ", not a log backup (type 2) with its LSNs");
-      continue;
+    while (!found && next < logNames.size()) {
+      const std::string& name = logNames[next++];
+      std::string reason;
+      std::optional<BackupHeader> header = readHeader(chain.PathOf(name), reason);
+      if (!header) {
+        outcome.skipped.push_back(name + ": " + reason);
+        continue;
+      }
+      if (header->backupType != 2 ||
+          !EqualsNoCase(header->databaseName, chain.fullHeader.databaseName) ||
+          !AllDigits(header->firstLsn) || !AllDigits(header->lastLsn)) {
+        outcome.skipped.push_back(name + ": it holds " + Describe(*header) +
+                                  ", not a log backup (type 2) with its LSNs");
+        continue;
+      }
+      if (!LsnLess(lastLsn, header->lastLsn)) continue;  // it ends before the chain does
+      if (continues(*header)) {
+        found.emplace(name, std::move(*header));
+      } else {
+        waiting.emplace_back(name, std::move(*header));
+      }
     }
-    if (!LsnLess(lastLsn, header->lastLsn)) continue;  // it ends before the chain does
-    // The first must hold the chain's last LSN; each next one starts where the one before ended.
-    const bool continues = chain.logs.empty() ? !LsnLess(lastLsn, header->firstLsn)
-                                              : !LsnLess(header->firstLsn, lastLsn) &&
-                                                    !LsnLess(lastLsn, header->firstLsn);
-    if (!continues) {
-      outcome.refused = "the log backups have a gap between " + previousName + " and " + name;
-      return outcome;
-    }
-    chain.logs.push_back(name);
-    chain.logHeaders.push_back(*header);
-    previousName = name;
-    lastLsn = header->lastLsn;
-    if (FinishedBy(*header, moment)) {
+    if (!found) break;
+    chain.logs.push_back(found->first);
+    chain.logHeaders.push_back(found->second);
+    previousName = found->first;
+    lastLsn = found->second.lastLsn;
+    if (FinishedBy(found->second, moment)) {
       // A moment past a log's end would leave the database restoring: only
       // the log that holds it stops there.
       outcome.reachedMoment = true;
       chain.stopAt = std::string(moment);
-      break;
+      return outcome;
     }
+  }
+  if (!waiting.empty()) {
+    outcome.refused =
+        "the log backups have a gap between " + previousName + " and " + waiting.front().first;
   }
   return outcome;
 }

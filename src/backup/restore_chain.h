@@ -90,10 +90,11 @@ struct LogChainOutcome {
   bool reachedMoment = false;  // a log backup ends at or after the moment
 };
 
-// Appends to the chain the log backups among `logNames` (in the order taken)
-// that continue it: the first holds the LastLSN of the chain's last backup,
-// each next one starts where the one before ended. With a `moment`, the log
-// backups end with the first that finishes at or after it.
+// Appends to the chain the log backups among `logNames` (in the order taken, by
+// their names) that continue it: the first holds the LastLSN of the chain's last
+// backup, each next one starts where the one before ended, whatever their names'
+// order. With a `moment`, the log backups end with the first that finishes at or
+// after it. A log backup left over that no other continues lies after a gap.
 LogChainOutcome ExtendWithLogBackups(RestoreChain& chain, const std::vector<std::string>& logNames,
                                      const BackupHeaderReader& readHeader, std::string_view moment);
 

@@ -385,6 +385,15 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        "chain: TremoLandix(20240308).ful + TremoLandix(20240312).inc + 4 log backup(s)", logFiles,
        true},
       {"TremoLandix|--at|2024-03-14 25:00", {}, 2, "", "usage:"},
+      // A clock set back names a later log backup first: the LSNs give the order.
+      {"TremoLandix",
+       withLogs(
+           {{"HEADERONLY.*141500", header("2", "L2", "", "300", "400", "2024-03-14 14:30:05")},
+            {"HEADERONLY.*143000", header("2", "L3", "", "200", "300", "2024-03-14 14:15:05")}}),
+       0, std::nullopt,
+       "43000).trn' WITH NORECOVERY\n  " + logFrom + "41500).trn' WITH NORECOVERY\n  " + logFrom +
+           "44500).trn' WITH RECOVERY\n",
+       logFiles},
       // A day ends its logs; each log moves the files of its own list (one it added too).
       {"TremoLandix --date 2024-03-13", withLogs({}), 0, std::nullopt,
        "12).inc' WITH RECOVERY, STATS = 5\n", logFiles},
