@@ -295,7 +295,9 @@ bool AddLogBackups(SqlQuery& query, const RestoreRequest& request, BackupFolderL
                                                               : chain.differentialHeader;
     outcome.minutesMissing = std::max(0LL, MinutesBetween(newest.backupFinishDate, request.moment));
     say("note: no log backup reaches " + request.moment + "; the restore ends with the newest, " +
-        std::to_string(outcome.minutesMissing) + " minutes before it");
+        (newest.backupFinishDate.empty()
+             ? std::string("whose header does not say when it finished")
+             : std::to_string(outcome.minutesMissing) + " minutes before it"));
   }
   return true;
 }

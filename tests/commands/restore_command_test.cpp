@@ -385,6 +385,11 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
        "chain: TremoLandix(20240308).ful + TremoLandix(20240312).inc + 4 log backup(s)", logFiles,
        true},
       {"TremoLandix|--at|2024-03-14 25:00", {}, 2, "", "usage:"},
+      {"TremoLandix|--at|2024-03-14 12:00",
+       {},
+       0,
+       std::nullopt,
+       "the newest, whose header does not say when it finished"},
       // A clock set back names a later log backup first: the LSNs give the order.
       {"TremoLandix",
        withLogs(
