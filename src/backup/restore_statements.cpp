@@ -105,7 +105,11 @@ std::string RestoreLogStatement(std::string_view target, std::string_view file, 
   if (!lastOfChain) {
     statement += "NORECOVERY";
   } else if (!stopAt.empty()) {
-    statement += "STOPAT = N'" + NationalText(stopAt) + "', RECOVERY";
+    // "yyyy-mm-ddThh:mm:ss" reads the same under every login language; with a blank
+    // instead of the T, a day-first language takes the month for the day.
+    std::string moment(stopAt);
+    if (moment.size() > 10 && moment[10] == ' ') moment[10] = 'T';
+    statement += "STOPAT = N'" + NationalText(moment) + "', RECOVERY";
   } else {
     statement += "RECOVERY";
   }

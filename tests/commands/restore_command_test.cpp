@@ -366,7 +366,7 @@ TEST_F(RestoreCommandTest, RestoreSendsTheCheckedChain) {
       {"TremoLandix|--at|2024-03-14 14:20", withLogs({}), 0, std::nullopt,
        "12).inc' WITH NORECOVERY, STATS = 5\n  " + logFrom + "40000).trn' WITH NORECOVERY\n  " +
            logFrom + "41500).trn' WITH NORECOVERY\n  " + logFrom +
-           "43000).trn' WITH STOPAT = N'2024-03-14 14:20:00', RECOVERY\n",
+           "43000).trn' WITH STOPAT = N'2024-03-14T14:20:00', RECOVERY\n",
        logFiles},
       {"TremoLandix|--at|2024-03-14 18:00", withLogs({}), 0, std::nullopt, "195 minutes before it",
        logFiles},
