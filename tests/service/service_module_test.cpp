@@ -452,7 +452,8 @@ TEST_F(ServiceModuleTest, TicksComeFromTheTimerAndStopWaitsForARunningTick) {
 TEST_F(ServiceModuleTest, StopWalksAwayFromAHungLastRow) {
   ServeExistingDatabase();
   ServiceOptions options = Options();
-  options.statementGrace = 500ms;  // a 5.5 s stop: the driver's own limit, rounded up, is later
+  // A 5.5 s stop: the login's own limit, rounded up to 6 s, comes after the walk-away.
+  options.statementGrace = 500ms;
   options.cancelGrace = 0ms;
   TfMvxBackupMain module(clock, eventLog, options);
   ASSERT_TRUE(module.ServiceStart());
