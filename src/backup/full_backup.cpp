@@ -65,7 +65,9 @@ void BackupEngine::BackupDatabaseFull(std::string_view database, std::string_vie
   std::optional<SqlConnection::StopWaits> undo;
   std::optional<SqlConnection::Hold> outcomeRows;
   std::optional<LogBackupOutcome> logBackup;
-  if (RunStatement(query, UseDatabaseStatement(database)).succeeded) {
+  // A stop that came during the backup leaves the log as it is: the switch to SIMPLE is never
+  // begun once the service is stopping, so a stop that must give up cannot leave it there.
+  if (!stopRequested_.load() && RunStatement(query, UseDatabaseStatement(database)).succeeded) {
     // With log backups the log is backed up instead of emptied through SIMPLE, which
     // would break their chain.
     const bool keepChain = settings_.logBackupMinutes > 0;

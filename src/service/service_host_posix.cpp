@@ -156,7 +156,8 @@ int RunForeground(bool console) {
     stopRequested = requestedDuringStart;
   } catch (const std::exception& e) {
     eventLog.Error(kServiceName, std::string("Service failed on start: ") + e.what());
-    return 1;
+    // As after a stop: a connect the start gave up on must not see the library teardown.
+    return module ? EndStatus(*module, 1) : 1;
   }
   if (!started) {
     if (console) echo.Line("service", "", "stopped during the start");

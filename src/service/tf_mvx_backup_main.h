@@ -95,8 +95,9 @@ class TfMvxBackupMain {
   void AbortStart();
   // A connect the module gave up on still runs in the driver: the process must end without
   // unloading the driver (no library teardown).
-  // So does the stop's last row when the stop walked away from it.
-  bool ConnectStillOut() const { return sqlCon_.ConnectStillOut() || stopRowOut_; }
+  // So does the stop's last row when the stop walked away from it. That row's thread is asked
+  // first: while it runs it may still be recording a connect it gave up on.
+  bool ConnectStillOut() const { return stopRowOut_ || sqlCon_.ConnectStillOut(); }
   // Set from the start of a stop; every wait of a tick watches it.
   const std::atomic<bool>& StopFlag() const { return stopRequested_; }
   bool ServicePause() { return true; }
