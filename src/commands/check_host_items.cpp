@@ -1,14 +1,12 @@
 #include "commands/check_host_items.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "common/json_text.h"
-#include "common/text_log.h"
 #include "common/text_util.h"
 #include "companion/companion_installer.h"
 #include "companion/service_control.h"
@@ -103,18 +101,11 @@ CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transp
                        {{"port", std::to_string(port)}, {"hosts", "[" + hostsJson + "]"}});
 }
 
-CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir,
-                             const Clock& clock) {
-  // The system's service manager only answers the query: its text log is never written.
-  TextLog unusedLog(agentDir, clock);
-  const std::atomic<bool> noStop{false};
-  std::unique_ptr<ServiceControl> own;
-  ServiceControl* control = options.serviceControl;
-  if (control == nullptr) {
-    own = std::make_unique<SystemServiceControl>(unusedLog, noStop);
-    control = own.get();
-  }
-  const int state = control->QueryServiceState(kCompanionServiceName);
+CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir) {
+  int state = 0;
+  AskServiceManager(options, agentDir, [&](ServiceControl& control) {
+    state = control.QueryServiceState(kCompanionServiceName);
+  });
   const std::string text = StateText(state);
   return MakeCheckItem(state == kServiceRunning ? CheckStatus::kOk : CheckStatus::kWarn,
                        "Companion", std::string(kCompanionServiceName) + " " + text,
