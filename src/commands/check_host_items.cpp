@@ -44,16 +44,18 @@ std::string StateText(int state) {
 CheckItem AgentItem(const OperatorSettings& loaded, const AgentState& agent) {
   const std::string text = StateText(agent.state);
   std::vector<CheckFigure> figures = {{"state", JsonQuote(text)}};
-  if (agent.state != kServiceRunning) {
+  // A pause changes only the reported state: the backups go on, yet the state wants a look.
+  const bool paused = agent.state == kServicePaused;
+  if (agent.state != kServiceRunning && !paused) {
     return MakeCheckItem(CheckStatus::kFail, "Agent",
                          std::string(kServiceName) + " " + text + ": no backups are taken",
                          figures);
   }
-  if (const std::optional<std::string> note = UnappliedSettingsNote(loaded, agent)) {
-    return MakeCheckItem(CheckStatus::kWarn, "Agent",
-                         std::string(kServiceName) + " running; " + *note, figures);
-  }
-  return MakeCheckItem(CheckStatus::kOk, "Agent", std::string(kServiceName) + " running", figures);
+  std::string detail = std::string(kServiceName) + " " + text + (paused ? ", backups go on" : "");
+  const std::optional<std::string> note = UnappliedSettingsNote(loaded, agent);
+  if (note) detail += "; " + *note;
+  return MakeCheckItem(paused || note ? CheckStatus::kWarn : CheckStatus::kOk, "Agent", detail,
+                       figures);
 }
 
 CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transportMode) {

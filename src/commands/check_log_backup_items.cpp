@@ -32,7 +32,8 @@ LocalDateTime StampTime(const std::string& stamp) {
 bool AgentRunning(const ServiceOptions& options, const std::string& agentDir) {
   bool running = false;
   AskServiceManager(options, agentDir, [&](ServiceControl& control) {
-    running = control.QueryServiceState(kServiceName) == kServiceRunning;
+    const int state = control.QueryServiceState(kServiceName);
+    running = state == kServiceRunning || state == kServicePaused;  // a pause stops no backup
   });
   return running;
 }

@@ -248,6 +248,9 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
        "FAIL Slot 3 Zol¦t'x: ONLINE", "", 2},
       {"agent stopped", [](auto& t) { t.companion.stateOf["fMvxBackupMain"] = kServiceStopped; },
        "FAIL Agent: fMvxBackupMain stopped", "", 2},
+      {"agent paused: the backups go on",
+       [](auto& t) { t.companion.stateOf["fMvxBackupMain"] = kServicePaused; },
+       "WARN Agent: fMvxBackupMain paused, backups go on", "", 1},
       {"settings written after the agent started",
        [](auto& t) {
          const auto written =
