@@ -247,8 +247,10 @@ else tr -d '\r' <"$work/plan.out"; fail "-plan exit $plan_code"; fi
 plan_code=0
 wine "$agent" -plan --days 40 </dev/null >>"$work/wine.log" 2>&1 || plan_code=$?
 if [ "$plan_code" = 2 ]; then ok "-plan --days 40: usage error, exit 2"; else fail "-plan --days 40"; fi
-# The scripted server lists batches as it polls: wait for -check's last one to be listed.
-wait_for 10 sql_has "EXEC master.dbo.xp_fileexist" || true
+# The scripted server lists batches as it polls: wait for this -check's last one to be listed
+# (an earlier -check sent the same).
+check_listed() { tail -n +"$((sql_lines_before + 1))" "$work/sql.log" | grep -q "EXEC master.dbo.xp_fileexist"; }
+wait_for 30 check_listed || true
 tail -n +"$((sql_lines_before + 1))" "$work/sql.log" | grep '^\[sql' >"$work/check.sql" || true
 if cmp -s "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.before" && [ -s "$work/check.sql" ] &&
   ! grep -qvE '\] (select |EXEC master\.dbo\.xp_fileexist |SET LOCK_TIMEOUT 5000$)' "$work/check.sql"; then
