@@ -323,6 +323,13 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
          t.backups.write("QuendrilaxoShop(20240315-171400).trn", "log");
        },
        "FAIL Log backups QuendrilaxoShop", "46 min old, older than three intervals", 2},
+      {"log backups stale while the agent is paused",
+       [](auto& t) {
+         t.LogBackups();
+         t.backups.write("QuendrilaxoShop(20240315-171400).trn", "log");
+         t.companion.stateOf["fMvxBackupMain"] = kServicePaused;
+       },
+       "FAIL Log backups QuendrilaxoShop", "older than three intervals", 2},
       {"log backup fresh",
        [](auto& t) {
          t.LogBackups();
