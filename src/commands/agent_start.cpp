@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <memory>
 
 #include "common/text_log.h"
 #include "companion/service_control.h"
@@ -10,22 +9,27 @@
 
 namespace mvx {
 
-AgentState QueryAgent(const ServiceOptions& options, const std::string& agentDir) {
-  // The service manager only answers the queries: the text log is never written.
+void AskServiceManager(const ServiceOptions& options, const std::string& agentDir,
+                       const std::function<void(ServiceControl&)>& ask) {
+  if (options.serviceControl != nullptr) {
+    ask(*options.serviceControl);
+    return;
+  }
   const SystemClock clock;
   TextLog unusedLog(agentDir, clock);
   const std::atomic<bool> noStop{false};
-  std::unique_ptr<ServiceControl> own;
-  ServiceControl* control = options.serviceControl;
-  if (control == nullptr) {
-    own = std::make_unique<SystemServiceControl>(unusedLog, noStop);
-    control = own.get();
-  }
+  SystemServiceControl system(unusedLog, noStop);
+  ask(system);
+}
+
+AgentState QueryAgent(const ServiceOptions& options, const std::string& agentDir) {
   AgentState agent;
-  agent.state = control->QueryServiceState(kServiceName);
-  if (agent.state == kServiceRunning || agent.state == kServicePaused) {
-    agent.startedAt = control->ServiceStartedAt(kServiceName);
-  }
+  AskServiceManager(options, agentDir, [&](ServiceControl& control) {
+    agent.state = control.QueryServiceState(kServiceName);
+    if (agent.state == kServiceRunning || agent.state == kServicePaused) {
+      agent.startedAt = control.ServiceStartedAt(kServiceName);
+    }
+  });
   return agent;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -7,6 +8,13 @@
 #include "service/tf_mvx_backup_main.h"
 
 namespace mvx {
+
+class ServiceControl;
+
+// Runs `ask` with the service manager of `options`, the system's when none is set. It only
+// answers queries: the text log beside `agentDir` is never written.
+void AskServiceManager(const ServiceOptions& options, const std::string& agentDir,
+                       const std::function<void(ServiceControl&)>& ask);
 
 // The running agent as its service manager sees it.
 struct AgentState {

@@ -1,14 +1,12 @@
 #include "commands/check_host_items.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "common/json_text.h"
-#include "common/text_log.h"
 #include "common/text_util.h"
 #include "companion/companion_installer.h"
 #include "companion/service_control.h"
@@ -46,16 +44,18 @@ std::string StateText(int state) {
 CheckItem AgentItem(const OperatorSettings& loaded, const AgentState& agent) {
   const std::string text = StateText(agent.state);
   std::vector<CheckFigure> figures = {{"state", JsonQuote(text)}};
-  if (agent.state != kServiceRunning) {
+  // A pause changes only the reported state: the backups go on, yet the state wants a look.
+  const bool paused = agent.state == kServicePaused;
+  if (agent.state != kServiceRunning && !paused) {
     return MakeCheckItem(CheckStatus::kFail, "Agent",
                          std::string(kServiceName) + " " + text + ": no backups are taken",
                          figures);
   }
-  if (const std::optional<std::string> note = UnappliedSettingsNote(loaded, agent)) {
-    return MakeCheckItem(CheckStatus::kWarn, "Agent",
-                         std::string(kServiceName) + " running; " + *note, figures);
-  }
-  return MakeCheckItem(CheckStatus::kOk, "Agent", std::string(kServiceName) + " running", figures);
+  std::string detail = std::string(kServiceName) + " " + text + (paused ? ", backups go on" : "");
+  const std::optional<std::string> note = UnappliedSettingsNote(loaded, agent);
+  if (note) detail += "; " + *note;
+  return MakeCheckItem(paused || note ? CheckStatus::kWarn : CheckStatus::kOk, "Agent", detail,
+                       figures);
 }
 
 CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transportMode) {
@@ -103,18 +103,11 @@ CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transp
                        {{"port", std::to_string(port)}, {"hosts", "[" + hostsJson + "]"}});
 }
 
-CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir,
-                             const Clock& clock) {
-  // The system's service manager only answers the query: its text log is never written.
-  TextLog unusedLog(agentDir, clock);
-  const std::atomic<bool> noStop{false};
-  std::unique_ptr<ServiceControl> own;
-  ServiceControl* control = options.serviceControl;
-  if (control == nullptr) {
-    own = std::make_unique<SystemServiceControl>(unusedLog, noStop);
-    control = own.get();
-  }
-  const int state = control->QueryServiceState(kCompanionServiceName);
+CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir) {
+  int state = 0;
+  AskServiceManager(options, agentDir, [&](ServiceControl& control) {
+    state = control.QueryServiceState(kCompanionServiceName);
+  });
   const std::string text = StateText(state);
   return MakeCheckItem(state == kServiceRunning ? CheckStatus::kOk : CheckStatus::kWarn,
                        "Companion", std::string(kCompanionServiceName) + " " + text,

@@ -15,11 +15,11 @@ namespace mvx {
 CheckItem SupportLinkItem(const ServiceOptions& options, std::string_view transportMode);
 
 // The companion service's state as the system's service manager answers it.
-CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir,
-                             const Clock& clock);
+CheckItem CompanionStateItem(const ServiceOptions& options, const std::string& agentDir);
 
-// The agent's own service: FAIL when it does not run (no backups are taken), WARN when the
-// settings file changed after it started (it works from what it read then).
+// The agent's own service: FAIL when it does not run (no backups are taken), WARN when it is
+// paused (the backups go on) or the settings file changed after it started (it works from what
+// it read then).
 CheckItem AgentItem(const OperatorSettings& loaded, const AgentState& agent);
 
 }  // namespace mvx

@@ -175,8 +175,7 @@ CheckOutcome RunChecks(const OperatorSettings& loaded, const ServiceOptions& opt
   StartPart(board, [inputs, agent, companion](CheckBoard& b) {
     b.Post(agent, AgentItem(inputs->loaded, QueryAgent(inputs->options, inputs->loaded.agentDir)));
     b.Finish(agent);
-    const SystemClock systemClock;
-    b.Post(companion, CompanionStateItem(inputs->options, inputs->loaded.agentDir, systemClock));
+    b.Post(companion, CompanionStateItem(inputs->options, inputs->loaded.agentDir));
     b.Finish(companion);
   });
 

@@ -1,15 +1,13 @@
 #include "commands/check_log_backup_items.h"
 
-#include <atomic>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "backup/backup_file_name.h"
 #include "backup/backup_folder_listing.h"
+#include "commands/agent_start.h"
 #include "common/json_text.h"
-#include "common/text_log.h"
 #include "common/text_util.h"
 #include "companion/service_control.h"
 #include "service/event_log.h"
@@ -31,17 +29,13 @@ LocalDateTime StampTime(const std::string& stamp) {
                              number(13, 2));
 }
 
-bool AgentRunning(const ServiceOptions& options, const std::string& agentDir, const Clock& clock) {
-  // The service manager only answers the query: the text log is never written.
-  TextLog unusedLog(agentDir, clock);
-  const std::atomic<bool> noStop{false};
-  std::unique_ptr<ServiceControl> own;
-  ServiceControl* control = options.serviceControl;
-  if (control == nullptr) {
-    own = std::make_unique<SystemServiceControl>(unusedLog, noStop);
-    control = own.get();
-  }
-  return control->QueryServiceState(kServiceName) == kServiceRunning;
+bool AgentRunning(const ServiceOptions& options, const std::string& agentDir) {
+  bool running = false;
+  AskServiceManager(options, agentDir, [&](ServiceControl& control) {
+    const int state = control.QueryServiceState(kServiceName);
+    running = state == kServiceRunning || state == kServicePaused;  // a pause stops no backup
+  });
+  return running;
 }
 
 // The recovery model the slot item read, empty when it read none.
@@ -69,7 +63,7 @@ std::vector<CheckItem> LogBackupItems(const OperatorSettings& loaded, const Serv
   std::vector<CheckItem> items;
   if (settings.logBackupMinutes <= 0) return items;
   const LocalDateTime now = clock.Now();
-  const bool running = AgentRunning(options, loaded.agentDir, clock);
+  const bool running = AgentRunning(options, loaded.agentDir);
   std::optional<BackupFolderListing> listing;
   try {
     listing = BackupFolderListing::Read(settings.bkPath);

@@ -10,8 +10,8 @@
 namespace mvx {
 
 // With LogBackup on, one item per slot, "Log backups <db>": WARN when the database is not in
-// the full recovery model (it gets no log backups), FAIL when the agent runs and the newest
-// log backup in the folder is older than three intervals. The recovery model comes from the
+// the full recovery model (it gets no log backups), FAIL when the agent runs (or is paused) and the
+// newest log backup in the folder is older than three intervals. The recovery model comes from the
 // slot items already made (`slotItems`); the agent's state from the service manager.
 std::vector<CheckItem> LogBackupItems(const OperatorSettings& loaded, const ServiceOptions& options,
                                       const std::vector<CheckItem>& slotItems, const Clock& clock);

@@ -10,12 +10,19 @@ namespace mvx {
 // ACL, or SYSTEM and Administrators only at every write.
 enum class NewFileAccess { Everyone, OwnerOnly };
 
+// The modification time a rewrite leaves. The agent's own bookkeeping keeps the
+// replaced file's time, so that time tells when an operator last changed it.
+enum class ModifiedTime { Now, KeepPrevious };
+
 // Writes the bytes to a temporary file in the same folder and renames it over
 // the path, then makes the rename itself durable, so a crash or a full disk
-// never leaves half a file. Throws std::runtime_error("Unable to write to
-// <path>") when the system refuses.
+// never leaves half a file. With KeepPrevious the temporary file takes the
+// replaced file's modification time before the rename (a new file gets the
+// current time). Throws std::runtime_error("Unable to write to <path>") when
+// the system refuses.
 void WriteFileAtomically(const std::string& path, std::string_view bytes,
-                         NewFileAccess access = NewFileAccess::Everyone);
+                         NewFileAccess access = NewFileAccess::Everyone,
+                         ModifiedTime time = ModifiedTime::Now);
 
 // Removes the temporary files that an interrupted WriteFileAtomically of the
 // path left beside it.

@@ -55,12 +55,14 @@ struct DirCloser {
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess access) {
+void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess access,
+                         ModifiedTime time) {
   // A rewrite keeps the permissions of the file it replaces: the settings file holds the
   // database password, and an operator who closed it to others keeps it closed.
   struct stat existing {};
+  const bool replaces = ::stat(path.c_str(), &existing) == 0;
   const mode_t created = access == NewFileAccess::OwnerOnly ? 0600 : 0644;
-  const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? existing.st_mode & 07777 : created;
+  const mode_t mode = replaces ? existing.st_mode & 07777 : created;
   std::string temp = path + std::string(kTempSuffix) + "XXXXXX";
   Fd fd(::mkstemp(temp.data()));
   if (fd.get() < 0) Refused(path);
@@ -73,6 +75,11 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFil
       ok = false;
     else
       done += static_cast<std::size_t>(n);
+  }
+  if (ok && replaces && time == ModifiedTime::KeepPrevious) {
+    // After the last write, which would set the time again.
+    const timespec times[2] = {{0, UTIME_OMIT}, existing.st_mtim};
+    ok = ::futimens(fd.get(), times) == 0;
   }
   ok = ok && ::fsync(fd.get()) == 0;
   ok = fd.Close() && ok;

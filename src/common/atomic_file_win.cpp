@@ -41,7 +41,12 @@ constexpr std::string_view kTempSuffix = ".tmp-";
 // An everyone-file follows the folder's own (inherited) ACL. An owner-only file gets SYSTEM and
 // Administrators alone at every write, from the moment it exists: the temporary file is created
 // with that DACL and the rename keeps it.
-void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess access) {
+void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFileAccess access,
+                         ModifiedTime time) {
+  WIN32_FILE_ATTRIBUTE_DATA existing{};
+  const bool keepTime =
+      time == ModifiedTime::KeepPrevious &&
+      GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &existing) != 0;
   const std::string temp = path + std::string(kTempSuffix) + std::to_string(GetCurrentProcessId()) +
                            "-" + std::to_string(GetTickCount64());
   bool ok = false;
@@ -63,6 +68,8 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes, NewFil
       ok = WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) && written > 0;
       done += written;
     }
+    // Set through the handle after the last write, the time is not changed again at its close.
+    ok = ok && (!keepTime || SetFileTime(file.get(), nullptr, nullptr, &existing.ftLastWriteTime));
     ok = ok && FlushFileBuffers(file.get());
     ok = file.Close() && ok;
   }

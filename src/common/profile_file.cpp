@@ -51,8 +51,8 @@ std::string OneLine(std::string_view text) {
 
 }  // namespace
 
-ProfileFile::ProfileFile(std::string path, NewFileAccess access)
-    : path_(std::move(path)), access_(access) {
+ProfileFile::ProfileFile(std::string path, NewFileAccess access, ModifiedTime time)
+    : path_(std::move(path)), access_(access), time_(time) {
   Reload();
 }
 
@@ -191,7 +191,7 @@ void ProfileFile::Save() const {
     bytes += line;
     bytes += "\r\n";
   }
-  WriteFileAtomically(path_, bytes, access_);
+  WriteFileAtomically(path_, bytes, access_, time_);
 }
 
 }  // namespace mvx

@@ -24,8 +24,10 @@ class ProfileFile {
   // Size of the buffer a key list is taken in (names each followed by a zero byte).
   static constexpr std::size_t kKeyListBytes = 16384;
 
-  // `access`: who may read the file when a write creates it.
-  explicit ProfileFile(std::string path, NewFileAccess access = NewFileAccess::Everyone);
+  // `access`: who may read the file when a write creates it; `time`: the modification time
+  // every rewrite leaves.
+  explicit ProfileFile(std::string path, NewFileAccess access = NewFileAccess::Everyone,
+                       ModifiedTime time = ModifiedTime::Now);
 
   const std::string& path() const { return path_; }
   // The file exists but could not be read (permissions, a folder of that name, an I/O error).
@@ -59,6 +61,7 @@ class ProfileFile {
 
   std::string path_;
   NewFileAccess access_;
+  ModifiedTime time_;
   std::vector<std::string> lines_;
   bool unreadable_ = false;
 };

@@ -56,7 +56,8 @@ void TextLog::ClearOldLogEntries(std::string_view today) {
 void TextLog::ResetLogFileByAge() noexcept {
   const std::lock_guard lock(mutex_);
   try {
-    ProfileFile settings(SettingsPath(), NewFileAccess::OwnerOnly);  // it holds the login
+    // It holds the login; and this bookkeeping is no operator's change of the settings.
+    ProfileFile settings(SettingsPath(), NewFileAccess::OwnerOnly, ModifiedTime::KeepPrevious);
     const std::string key = ScrambleValue(kDeletionDateKey);
     const std::string lastDeletion =
         FromAnsi(UnscrambleValue(settings.ReadString(kSettingsSection, key)));

@@ -202,9 +202,10 @@ bool KeyPartEligible(const std::string& slotName) {
 }
 
 void LoadSettings(Settings& s, const std::string& iniPath, bool correctFile) {
-  // The file holds the login: a file the agent creates is its owner's alone.
+  // The file holds the login: a file the agent creates is its owner's alone. Its correction
+  // keeps the file's time: that time tells an operator's change, which this is not.
   if (correctFile) RemoveLeftoverTemporaries(iniPath);
-  ProfileFile file(iniPath, NewFileAccess::OwnerOnly);
+  ProfileFile file(iniPath, NewFileAccess::OwnerOnly, ModifiedTime::KeepPrevious);
   if (file.unreadable()) throw std::runtime_error("Unable to read " + iniPath);
   LoadServerSection(s, file);
   LoadScheduleSection(s, file, correctFile);
@@ -216,7 +217,7 @@ void LoadSettings(Settings& s, const std::string& iniPath, bool correctFile) {
 }
 
 void WriteDbServerSection(const Settings& s, const std::string& iniPath) {
-  ProfileFile file(iniPath, NewFileAccess::OwnerOnly);
+  ProfileFile file(iniPath, NewFileAccess::OwnerOnly, ModifiedTime::KeepPrevious);
   std::vector<std::pair<std::string, std::string>> entries;
   entries.emplace_back(ScrambleValue("cfgType"), "1");
   auto put = [&](std::string_view key, const std::string& value) {

@@ -99,7 +99,8 @@ bool KeyPartEligible(const std::string& slotName);
 
 // Rewrites the "DBServer" section: cfgType plain "1", the other entries
 // trimmed and scrambled, in a fixed order; a value unchanged since loading
-// keeps its bytes. Throws like LoadSettings.
+// keeps its bytes. The agent's own write: the file keeps its modification
+// time. Throws like LoadSettings.
 void WriteDbServerSection(const Settings& settings, const std::string& iniPath);
 
 }  // namespace mvx

@@ -14,6 +14,7 @@
 #include "common/ansi_codec.h"
 #include "common/profile_file.h"
 #include "common/scramble.h"
+#include "common/text_log.h"
 #include "support/fake_service_control.h"
 #include "support/http/line_server.h"
 #include "support/json_value.h"
@@ -125,6 +126,19 @@ class CheckCommandTest : public ::testing::Test {
     return files;
   }
 
+  // The agent started an hour ago, after the settings' last change, and then wrote its own
+  // bookkeeping key into them (the monthly deletion of its text log).
+  void AgentStartedThenWroteItsKey() {
+    const fs::path ini = exe.path() / "RazuRarevi.ini";
+    fs::last_write_time(ini, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    companion.startedAt = std::chrono::duration_cast<std::chrono::seconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count() -
+                          3600;
+    exe.write("RazuRarevi.Log", "[RazuRarevi Log]\r\n");
+    TextLog(exe.dir(), clock).ResetLogFileByAge();
+  }
+
   void LogBackups() {
     ProfileFile(exe.file("RazuRarevi.ini"))
         .WriteString("RazuRarevi", ScrambleValue("LogBackup"), ScrambleValue("15"));
@@ -234,6 +248,9 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
        "FAIL Slot 3 Zol¦t'x: ONLINE", "", 2},
       {"agent stopped", [](auto& t) { t.companion.stateOf["fMvxBackupMain"] = kServiceStopped; },
        "FAIL Agent: fMvxBackupMain stopped", "", 2},
+      {"agent paused: the backups go on",
+       [](auto& t) { t.companion.stateOf["fMvxBackupMain"] = kServicePaused; },
+       "WARN Agent: fMvxBackupMain paused, backups go on", "", 1},
       {"settings written after the agent started",
        [](auto& t) {
          const auto written =
@@ -252,6 +269,15 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
              1;
        },
        "OK   Agent: fMvxBackupMain running", "", 0},
+      {"the agent's own write after it started", [](auto& t) { t.AgentStartedThenWroteItsKey(); },
+       "OK   Agent: fMvxBackupMain running", "", 0},
+      {"an operator's write after the agent's own",
+       [](auto& t) {
+         t.AgentStartedThenWroteItsKey();
+         ProfileFile(t.exe.file("RazuRarevi.ini"))
+             .WriteString("RazuRarevi", ScrambleValue("TimerInt"), ScrambleValue("900"));
+       },
+       "WARN Agent", "settings changed since the agent started at", 1},
       {"the differential due yesterday has no file",
        [](auto& t) {
          fs::remove(t.backups.path() / "QuendrilaxoShop(20240314).inc");
@@ -297,6 +323,13 @@ TEST_F(CheckCommandTest, EachItemInEachStatus) {
          t.backups.write("QuendrilaxoShop(20240315-171400).trn", "log");
        },
        "FAIL Log backups QuendrilaxoShop", "46 min old, older than three intervals", 2},
+      {"log backups stale while the agent is paused",
+       [](auto& t) {
+         t.LogBackups();
+         t.backups.write("QuendrilaxoShop(20240315-171400).trn", "log");
+         t.companion.stateOf["fMvxBackupMain"] = kServicePaused;
+       },
+       "FAIL Log backups QuendrilaxoShop", "older than three intervals", 2},
       {"log backup fresh",
        [](auto& t) {
          t.LogBackups();

@@ -60,6 +60,27 @@ int main() {
   server.addRule("HEADERONLY.*금고DB\\(20240301\\)", header("1", "G1", ""));
   server.addRule("HEADERONLY.*금고DB\\(20240308\\)", header("1", "G8", ""));
   server.addRule("HEADERONLY.*금고DB\\(20240312\\)", header("5", "D12", "G8"));
+  // 장부DB with log backups after its differential, their LSNs chaining, for a restore to a moment.
+  auto logged = [](std::string type, std::string set, std::string base, std::string first,
+                   std::string last, std::string finished) {
+    return Rows({{"DatabaseName"},
+                 {"BackupType"},
+                 {"BackupSetGUID"},
+                 {"DifferentialBaseGUID"},
+                 {"FirstLSN"},
+                 {"LastLSN"},
+                 {"BackupFinishDate"}},
+                {{"장부DB", std::move(type), std::move(set), std::move(base), std::move(first),
+                  std::move(last), std::move(finished)}});
+  };
+  server.addRule("HEADERONLY.*장부DB\\(20240310\\)",
+                 logged("1", "J10", "", "10", "90", "2024-03-10 17:00:20.000"));
+  server.addRule("HEADERONLY.*장부DB\\(20240311\\)",
+                 logged("5", "J11", "J10", "95", "150", "2024-03-11 17:00:20.000"));
+  server.addRule("HEADERONLY.*장부DB\\(20240311-171500\\)",
+                 logged("2", "L1", "", "100", "200", "2024-03-11 17:15:05.000"));
+  server.addRule("HEADERONLY.*장부DB\\(20240311-173000\\)",
+                 logged("2", "L2", "", "200", "300", "2024-03-11 17:30:05.000"));
 
   std::cout << "port " << server.port() << std::endl;
   std::size_t shown = 0;

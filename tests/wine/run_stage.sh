@@ -144,6 +144,10 @@ else fail "MvxRazuSettings.exe wrote no settings"; fi
 
 service=fMvxBackupMain
 sql_has() { in_file "$work/sql.log" "$1"; }
+# A text log with no deletion date: the first tick deletes it and writes the date into the
+# settings file, which keeps its modification time (the -check below must not warn).
+printf '[RazuRarevi Log]\r\n' >"$agent_dir/RazuRarevi.Log"
+deletion_date_key=028172075067017223044094067058005099133150  # "AutoBackPgmLog" scrambled
 if wine_run "$agent" -install -silent && ctl query "$service"; then
   ok "-install -silent created the service ($(tr -d '\r' <"$work/ctl.out"))"
 else
@@ -175,8 +179,10 @@ else fail "continue"; fi
 if [ "$(grep -c '^\[sql' "$work/sql.log")" = "$batches_before" ]; then ok "pause and continue changed only the reported state"
 else fail "pause or continue sent SQL"; fi
 
+if grep -q "^$deletion_date_key=" "$agent_dir/RazuRarevi.ini"; then ok "the first tick deleted the text log and noted the date in the settings"
+else fail "the first tick noted no text-log deletion in the settings"; fi
 # -check reads the running agent's start from the service manager (its process's creation time);
-# settings written after it are not in force yet.
+# settings written after it are not in force yet, the agent's own writes do not count.
 wine "$agent" -check </dev/null >"$work/check-running.out" 2>>"$work/wine.log" || true
 if grep -q '^OK   Agent: fMvxBackupMain running' "$work/check-running.out"; then ok "-check: the agent runs"
 else fail "-check while running: $(grep Agent "$work/check-running.out" | tr -d '\r')"; fi
@@ -209,7 +215,9 @@ if ctl start "$service" && ctl wait "$service" RUNNING 60 && wait_for 60 has_log
 else new_sql | tail -n 20; fail "no log backup through the service"; fi
 if ! new_sql | grep -q "SET RECOVERY SIMPLE"; then ok "the full pass kept the log chain (no switch to SIMPLE)"
 else fail "the full pass switched to SIMPLE with log backups on"; fi
-if ctl stop "$service" && ctl wait "$service" STOPPED 60; then ok "stopped"
+# The stop's row is listed before the read-only commands below count the batches.
+stop_listed() { new_sql | grep -q "RazuRarevi Stop"; }
+if ctl stop "$service" && ctl wait "$service" STOPPED 60 && wait_for 10 stop_listed; then ok "stopped"
 else fail "stop after the log backup"; fi
 settings RazuRarevi LogBackup 0
 
@@ -239,8 +247,10 @@ else tr -d '\r' <"$work/plan.out"; fail "-plan exit $plan_code"; fi
 plan_code=0
 wine "$agent" -plan --days 40 </dev/null >>"$work/wine.log" 2>&1 || plan_code=$?
 if [ "$plan_code" = 2 ]; then ok "-plan --days 40: usage error, exit 2"; else fail "-plan --days 40"; fi
-# The scripted server lists batches as it polls: wait for -check's last one to be listed.
-wait_for 10 sql_has "EXEC master.dbo.xp_fileexist" || true
+# The scripted server lists batches as it polls: wait for this -check's last one to be listed
+# (an earlier -check sent the same).
+check_listed() { tail -n +"$((sql_lines_before + 1))" "$work/sql.log" | grep -q "EXEC master.dbo.xp_fileexist"; }
+wait_for 30 check_listed || true
 tail -n +"$((sql_lines_before + 1))" "$work/sql.log" | grep '^\[sql' >"$work/check.sql" || true
 if cmp -s "$agent_dir/RazuRarevi.ini" "$work/RazuRarevi.ini.before" && [ -s "$work/check.sql" ] &&
   ! grep -qvE '\] (select |EXEC master\.dbo\.xp_fileexist |SET LOCK_TIMEOUT 5000$)' "$work/check.sql"; then
@@ -302,6 +312,23 @@ if [ "$restore_status" = 0 ] && in_file "$work/restore.out" "$from(20240308).ful
   wait_for 10 sql_has "RESTORE HEADERONLY FROM DISK = N'C:\Morvex\RazuRarevi\백업\금고DB(20240312).inc'" &&
   only_headers; then ok "-restore read the headers, showed the chain and its statements, restored nothing"
 else cat "$work/restore.out"; fail "-restore without --run (exit $restore_status)"; fi
+
+echo "== wine: -restore to a moment without --run"
+# A full, its differential and two log backups whose LSNs chain (the headers are the scripted
+# server's); the moment lies inside the second log backup.
+touch "$agent_dir/백업/"{'장부DB(20240310).ful','장부DB(20240311).inc','장부DB(20240311-171500).trn','장부DB(20240311-173000).trn'}
+sql_lines_before="$(wc -l <"$work/sql.log")"
+restore_status=0
+wine "$agent" -restore 장부DB --at "2024-03-11 17:20" --ini "$restore_ini" </dev/null >"$work/restore-at.out" 2>>"$work/wine.log" ||
+  restore_status=$?
+log_from='RESTORE LOG [장부DB] FROM DISK = N'"'"'C:\Morvex\RazuRarevi\백업\장부DB'
+last_statement="$(tr -d '\r' <"$work/restore-at.out" | sed -n '/^Statements/,$p' | grep '^  RESTORE ' | tail -n 1)"
+if [ "$restore_status" = 0 ] &&
+  [ "$last_statement" = "  $log_from(20240311-173000).trn' WITH STOPAT = N'2024-03-11T17:20:00', RECOVERY" ] &&
+  in_file "$work/restore-at.out" "$log_from(20240311-171500).trn' WITH NORECOVERY" &&
+  wait_for 10 sql_has "RESTORE HEADERONLY FROM DISK = N'C:\Morvex\RazuRarevi\백업\장부DB(20240311-173000).trn'" &&
+  only_headers; then ok "-restore --at: the statements end with $(echo "$last_statement" | grep -o 'WITH STOPAT.*'), nothing restored"
+else tr -d '\r' <"$work/restore-at.out"; fail "-restore --at without --run (exit $restore_status)"; fi
 
 if wine_run "$agent" -uninstall -silent && ! ctl query "$service"; then ok "-uninstall -silent removed the service"
 else fail "-uninstall -silent"; fi
