@@ -15,7 +15,7 @@ for path in "$dir" "$companion_unit" /etc/systemd/system/fMvxBackupMain.service;
   if [ -e "$path" ]; then echo "$path is here: not touching it"; exit 1; fi
 done
 work="$(mktemp -d)"
-trap 'dpkg-query -W $pkg >/dev/null 2>&1 && dpkg --purge $pkg >/dev/null; rm -rf "$work" "$dir/backups"; rm -f "$companion_unit" "$companion_wants" /etc/systemd/system/fMvxBackupMain.service; rmdir "$dir" /opt/morvex 2>/dev/null; true' EXIT
+trap 'dpkg-query -W $pkg >/dev/null 2>&1 && dpkg --purge $pkg >/dev/null; rm -rf "$work" "$dir/backups"; rm -f "$companion_unit" "$companion_wants" /etc/systemd/system/fMvxBackupMain.service; rmdir "$dir" /opt/morvex 2>/dev/null || true' EXIT
 
 failures=0
 check() {  # DESCRIPTION COMMAND...
@@ -95,7 +95,7 @@ why=""
 command -v systemd-nspawn >/dev/null || why="systemd-nspawn is not installed (Debian package systemd-container)"
 command -v mmdebstrap >/dev/null || why="${why:+$why; }mmdebstrap is not installed"
 [ -n "$why" ] || why="a booted throw-away root is not part of this test yet"
-[ -d /run/systemd/system ] && why="systemd runs here, but this test never starts the agent on the host"
+if [ -d /run/systemd/system ]; then why="systemd runs here, but this test never starts the agent on the host"; fi
 echo "NOT RUN: start on install, restart on upgrade and stop on remove under systemd: $why"
 if [ "$failures" -ne 0 ]; then cat "$work/out.log"; echo "Debian package: $failures check(s) failed"; exit 1; fi
 echo "Debian package test passed"
