@@ -29,6 +29,8 @@ namespace {
 
 // How often a stop reports that it waits, and looks again for late statements.
 constexpr std::chrono::milliseconds kStopPendingEvery{1000};
+// What the start allows the support link check, which no statement deadline bounds.
+constexpr std::chrono::milliseconds kLinkCheckAllowance{25000};
 // Past statementGrace and cancelGrace, how long a stop still waits for the undo
 // of a half-done full backup: 30 + 10 + 5 = 45 s for the whole stop, of which
 // the last second is kept for the final row.
@@ -185,11 +187,17 @@ bool TfMvxBackupMain::RunStartSteps() {
   struct Step {
     std::string_view name;
     std::function<void()> run;
+    // Work outside the connection's deadline starts only while this much is left: the link
+    // check's pings, lookups and socket reply wait up to about 25 s of their own.
+    std::chrono::milliseconds mayTake{};
   };
+  const std::chrono::milliseconds linkCheckTime =
+      std::min<std::chrono::milliseconds>(kLinkCheckAllowance, options_.startGiveUp / 2);
   // The start message goes out before the timer runs: a first tick must never share the
   // connection with the start, however long the message takes to reach the server.
   const Step steps[] = {
-      {"T0246 read", [this] { RefreshLink(); }},
+      {"T0246 read", [this] { dMFunc_->SetTransportMode(serviceTables_.ReadTransportMode()); }},
+      {"support link check", [this] { dMFunc_->CheckLink(); }, linkCheckTime},
       {"startup preparation", [this] { PrepareStartup(); }},
       {"service tables", [this] { serviceTables_.EnsureServiceTables(); }},
       {"T0246 version", [this] { serviceTables_.WriteServiceVersion(serviceVersion_); }},
@@ -200,7 +208,7 @@ bool TfMvxBackupMain::RunStartSteps() {
   std::vector<std::string> skipped;
   for (const Step& step : steps) {
     if (stopRequested_) return false;
-    if (sqlCon_.DeadlineMissed() || std::chrono::steady_clock::now() >= giveUpAt) {
+    if (sqlCon_.DeadlineMissed() || std::chrono::steady_clock::now() + step.mayTake >= giveUpAt) {
       skipped.emplace_back(step.name);
       continue;
     }
