@@ -20,7 +20,7 @@ class Utf8ConsoleScope {
   Utf8ConsoleScope& operator=(const Utf8ConsoleScope&) = delete;
 
  private:
-  unsigned previous_ = 0;  // 0: nothing to restore
+  [[maybe_unused]] unsigned previous_ = 0;  // 0: nothing to restore (POSIX never has any)
 };
 
 }  // namespace mvx
