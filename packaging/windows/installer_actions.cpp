@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "common/admin_only_acl_win.h"
+
 namespace {
 
 constexpr wchar_t kServiceName[] = L"fMvxBackupMain";
@@ -51,32 +53,6 @@ class ScHandle {
 
  private:
   SC_HANDLE handle_;
-};
-
-class Descriptor {
- public:
-  explicit Descriptor(const wchar_t* sddl) {
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor_,
-                                                         nullptr);
-  }
-  ~Descriptor() {
-    if (descriptor_ != nullptr) LocalFree(descriptor_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  PACL dacl() const {
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (descriptor_ == nullptr ||
-        !GetSecurityDescriptorDacl(descriptor_, &present, &dacl, &defaulted) || !present) {
-      return nullptr;
-    }
-    return dacl;
-  }
-
- private:
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
@@ -235,8 +211,8 @@ extern "C" __declspec(dllexport) UINT __stdcall RestrictInstallFolder(MSIHANDLE 
   std::wstring folder = Property(install, L"CustomActionData");
   if (folder.empty()) return ERROR_INSTALL_FAILURE;
   if (folder.back() != L'\\') folder += L'\\';
-  const Descriptor folderAccess(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)");
-  const Descriptor programAccess(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)");
+  const mvx::SddlDescriptor folderAccess(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)");
+  const mvx::SddlDescriptor programAccess(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)");
   if (folderAccess.dacl() == nullptr || programAccess.dacl() == nullptr) {
     return ERROR_INSTALL_FAILURE;
   }

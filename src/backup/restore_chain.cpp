@@ -284,24 +284,33 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
   chain.folder = listing.folder();
   HeaderCache cache(chain, readHeader);
 
-  const std::vector<Candidate> fulls = Dated(listing, upper, {kFul, kTrf}, "", untilStamp);
-  std::string baseStamp;
-  ByDay(fulls, cache, [&](const Candidate& file) {
+  // The header of a file holding a backup of `type` of the database that finished before the
+  // moment; null with the reason among the skipped files.
+  const auto usable = [&](const Candidate& file, long long type,
+                          std::string_view kind) -> const BackupHeader* {
     std::string reason;
     const std::optional<BackupHeader>& header = cache.Read(file.name, reason);
     if (!header) {
       choice.skipped.push_back(file.name + ": " + reason);
-      return false;
+      return nullptr;
     }
-    if (header->backupType != kFullBackupType || !EqualsNoCase(header->databaseName, wanted)) {
-      choice.skipped.push_back(file.name + ": it holds " + Describe(*header) +
-                               ", not a full backup (type 1) of " + wanted);
-      return false;
+    if (header->backupType != type || !EqualsNoCase(header->databaseName, wanted)) {
+      choice.skipped.push_back(file.name + ": it holds " + Describe(*header) + ", not a " +
+                               std::string(kind) + " of " + wanted);
+      return nullptr;
     }
     if (FinishedBy(*header, moment)) {
       choice.skipped.push_back(file.name + ": it finished at " + header->backupFinishDate);
-      return false;
+      return nullptr;
     }
+    return &*header;
+  };
+
+  const std::vector<Candidate> fulls = Dated(listing, upper, {kFul, kTrf}, "", untilStamp);
+  std::string baseStamp;
+  ByDay(fulls, cache, [&](const Candidate& file) {
+    const BackupHeader* header = usable(file, kFullBackupType, "full backup (type 1)");
+    if (header == nullptr) return false;
     chain.full = file.name;
     chain.fullHeader = *header;
     baseStamp = file.stamp;
@@ -321,22 +330,9 @@ HeaderChainChoice ChooseChainByHeaders(BackupFolderListing& listing, std::string
   bool newest = true;
   ByDay(differentials, cache, [&](const Candidate& file) {
     const bool first = std::exchange(newest, false);
-    std::string reason;
-    const std::optional<BackupHeader>& header = cache.Read(file.name, reason);
-    if (!header) {
-      choice.skipped.push_back(file.name + ": " + reason);
-      return false;
-    }
-    if (header->backupType != kDifferentialBackupType ||
-        !EqualsNoCase(header->databaseName, wanted)) {
-      choice.skipped.push_back(file.name + ": it holds " + Describe(*header) +
-                               ", not a differential backup (type 5) of " + wanted);
-      return false;
-    }
-    if (FinishedBy(*header, moment)) {
-      choice.skipped.push_back(file.name + ": it finished at " + header->backupFinishDate);
-      return false;
-    }
+    const BackupHeader* header =
+        usable(file, kDifferentialBackupType, "differential backup (type 5)");
+    if (header == nullptr) return false;
     if (!chain.fullHeader.backupSetGuid.empty() &&
         EqualsNoCase(header->differentialBaseGuid, chain.fullHeader.backupSetGuid)) {
       chain.differential = file.name;
